@@ -1,0 +1,90 @@
+// DatDatabase is one opened archive: its header, the complete table of
+// directory entries and the open file. open() reads the header at offset 320
+// and walks the whole directory B-tree before it returns, so a database
+// exists only fully loaded; afterwards nothing changes it.
+//
+// Every read after open is a positioned read and no state is kept per call,
+// so get_file, get_metadata, exists and read_file_data may run on one
+// database from several threads at once without locks. Nothing is cached.
+//
+// Directory node, stored as a block chain at the node's offset; the node is
+// the first 1716 bytes the chain yields:
+//
+//   0    branches     62 x u32 file offsets of child nodes (0: none)
+//   248  entry_count  u32
+//   252  entries      61 x 24-byte DatFileEntry; the first entry_count are used
+//
+// A node whose first branch is 0 is a leaf; otherwise its first
+// entry_count + 1 branches lead to its children.
+
+#ifndef QUILLSTONE_DAT_DAT_DATABASE_H_
+#define QUILLSTONE_DAT_DAT_DATABASE_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "quillstone_dat/dat_file_entry.h"
+#include "quillstone_dat/dat_header.h"
+#include "quillstone_dat/error.h"
+#include "quillstone_dat/file_ext_polyfill.h"
+#include "quillstone_dat/file_table.h"
+#include "quillstone_dat/resource_provider.h"
+
+namespace quillstone_dat {
+
+class DatDatabase final : public ResourceProvider {
+ public:
+  static constexpr std::uint32_t kNodeSize = 1716;
+  static constexpr std::uint32_t kMaxEntriesPerNode = 61;
+  static constexpr std::uint32_t kBranchesPerNode = 62;
+  // Deeper directories are reported as corrupt: a balanced tree of 61-entry
+  // nodes holds every 32-bit id within six levels.
+  static constexpr std::uint32_t kMaxDirectoryDepth = 64;
+
+  // Opens the archive at `path` read-only. A file that cannot be opened
+  // gives PathError carrying `path` as given.
+  static DatResult<DatDatabase> open(const std::filesystem::path& path);
+
+  // Opens an archive read through `file` (an in-memory or fault-injecting
+  // file, say).
+  static DatResult<DatDatabase> open(std::shared_ptr<const FileExtPolyfill> file);
+
+  const DatHeader& header() const { return header_; }
+  const FileTable& files() const { return files_; }
+
+  // The first `size` bytes of the block chain starting at `offset`. Each
+  // block is block_size bytes: a u32 offset of the next block (0: the rest
+  // follows contiguously), then payload. The walk ends when `size` bytes are
+  // copied, so a looping chain ends too.
+  DatResult<std::vector<std::uint8_t>> read_file_data(std::uint32_t offset,
+                                                      std::uint32_t size) const;
+
+  // The file's bytes, decompressed when its entry is compressed; NotFound
+  // when the table has no entry for `id`.
+  DatResult<std::vector<std::uint8_t>> get_file(std::uint32_t id) const override;
+
+  std::optional<FileMetadata> get_metadata(std::uint32_t id) const override;
+
+ private:
+  struct WalkState;
+
+  DatDatabase(std::shared_ptr<const FileExtPolyfill> file, DatHeader header,
+              std::uint64_t length_at_open);
+
+  // Fill files_ from the tree at header_.root_offset; only open() calls them.
+  DatResult<void> read_directory();
+  DatResult<void> read_node(std::uint32_t offset);
+  DatResult<void> read_node(std::uint32_t offset, WalkState& state,
+                            std::uint32_t depth);
+
+  DatHeader header_;
+  FileTable files_;
+  std::shared_ptr<const FileExtPolyfill> file_;
+  std::uint64_t length_at_open_;
+};
+
+}  // namespace quillstone_dat
+
+#endif  // QUILLSTONE_DAT_DAT_DATABASE_H_
