@@ -1,0 +1,214 @@
+#include "support/archive_builder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "lib/dat_records.h"
+#include "utils/coding.h"
+
+namespace quillstone_dat::testing {
+
+namespace {
+
+constexpr std::uint32_t kNodeSize = 1716;
+
+}  // namespace
+
+Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size) : image_(400, 0) {
+  header_.block_size = block_size;
+}
+
+ArchiveBuilder& ArchiveBuilder::put(std::uint64_t offset,
+                                    std::span<const std::uint8_t> data) {
+  if (image_.size() < offset + data.size()) image_.resize(offset + data.size());
+  std::copy(data.begin(), data.end(),
+            image_.begin() + static_cast<std::ptrdiff_t>(offset));
+  return *this;
+}
+
+ArchiveBuilder& ArchiveBuilder::put_u32(std::uint64_t offset,
+                                        std::uint32_t value) {
+  std::uint8_t encoded[4];
+  encode_fixed32(encoded, value);
+  return put(offset, encoded);
+}
+
+ArchiveBuilder& ArchiveBuilder::put_chain(std::span<const std::uint32_t> blocks,
+                                          std::span<const std::uint8_t> data,
+                                          std::uint32_t last_next) {
+  const std::size_t payload = header_.block_size - 4;
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const bool last = i + 1 == blocks.size();
+    put_u32(blocks[i], last ? last_next : blocks[i + 1]);
+    const std::size_t n = last ? data.size() - copied
+                               : std::min(payload, data.size() - copied);
+    put(blocks[i] + 4, data.subspan(copied, n));
+    copied += n;
+  }
+  return *this;
+}
+
+ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
+                                         const Node& node) {
+  Bytes bytes(kNodeSize, 0);
+  for (std::size_t i = 0; i < node.branches.size(); ++i) {
+    encode_fixed32(bytes.data() + 4 * i, node.branches[i]);
+  }
+  encode_fixed32(bytes.data() + 248,
+                 node.entry_count.value_or(
+                     static_cast<std::uint32_t>(node.entries.size())));
+  if (node.entries.size() > 61) throw std::invalid_argument("node overfull");
+  for (std::size_t i = 0; i < node.entries.size(); ++i) {
+    encode_entry(node.entries[i],
+                 std::span(bytes).subspan(252 + 24 * i, 24));
+  }
+  put_u32(offset, 0);
+  return put(offset + 4, bytes);
+}
+
+std::uint32_t ArchiveBuilder::end() const {
+  return static_cast<std::uint32_t>((image_.size() + 15) / 16 * 16);
+}
+
+DatFileEntry ArchiveBuilder::add_file(std::uint32_t id,
+                                      std::span<const std::uint8_t> data,
+                                      std::uint32_t bit_flags) {
+  const std::uint32_t offset = end();
+  const std::uint32_t block[] = {offset};
+  put_chain(block, data);
+  return DatFileEntry{bit_flags, id, offset,
+                      static_cast<std::uint32_t>(data.size()), 0x5EED, 1};
+}
+
+Bytes ArchiveBuilder::bytes() const {
+  Bytes out = image_;
+  encode_header(header_, std::span(out).subspan(DatHeader::kFileOffset,
+                                                DatHeader::kEncodedSize));
+  return out;
+}
+
+std::filesystem::path ArchiveBuilder::write(
+    const std::filesystem::path& path) const {
+  const Bytes out = bytes();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(out.data()),
+             static_cast<std::streamsize>(out.size()));
+  if (!file) throw std::runtime_error("cannot write " + path.string());
+  return path;
+}
+
+Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
+  ArchiveBuilder builder(block_size);
+  const std::uint32_t payload = block_size - 4;
+  std::vector<DatFileEntry> entries;
+  for (const TestFile& file : files) {
+    // Blocks are laid out back to front with a gap between them, so that
+    // the chain really has to be followed.
+    const std::size_t count =
+        file.data.empty() ? 0 : (file.data.size() + payload - 1) / payload;
+    std::vector<std::uint32_t> blocks(count);
+    const std::uint32_t base = builder.end();
+    for (std::size_t i = 0; i < count; ++i) {
+      blocks[count - 1 - i] =
+          base + static_cast<std::uint32_t>(2 * i * block_size);
+    }
+    if (count > 0) {
+      builder.put_chain(blocks, file.data);
+      // Reserve the whole highest block so the next file starts past it.
+      builder.put(std::uint64_t{blocks[0]} + block_size, {});
+    }
+    entries.push_back(DatFileEntry{file.bit_flags, file.id,
+                                   count > 0 ? blocks[0] : 0,
+                                   static_cast<std::uint32_t>(file.data.size()),
+                                   0x5EED0000u + file.id, 7});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
+
+  if (entries.size() <= 61) {
+    const std::uint32_t root = builder.end();
+    builder.put_node(root, Node{{}, entries, std::nullopt});
+    builder.header().root_offset = root;
+  } else {
+    const std::size_t leaves = (entries.size() + 1 + 61) / 62;
+    if (leaves > 62) throw std::invalid_argument("too many files for two levels");
+    const std::size_t in_leaves = entries.size() - (leaves - 1);
+    Node root;
+    std::size_t next = 0;
+    for (std::size_t leaf = 0; leaf < leaves; ++leaf) {
+      const std::size_t take =
+          in_leaves / leaves + (leaf < in_leaves % leaves ? 1 : 0);
+      Node node;
+      node.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(next),
+                          entries.begin() + static_cast<std::ptrdiff_t>(next + take));
+      next += take;
+      const std::uint32_t at = builder.end();
+      builder.put_node(at, node);
+      root.branches[leaf] = at;
+      if (leaf + 1 < leaves) root.entries.push_back(entries[next++]);
+    }
+    const std::uint32_t at = builder.end();
+    builder.put_node(at, root);
+    builder.header().root_offset = at;
+  }
+  builder.header().file_size = builder.end();
+  return builder.bytes();
+}
+
+Bytes lrs_literals(std::span<const std::uint8_t> data) {
+  Bytes out(4);
+  encode_fixed32(out.data(), static_cast<std::uint32_t>(data.size()));
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i % 8 == 0) out.push_back(0);
+    out.push_back(data[i]);
+  }
+  return out;
+}
+
+std::expected<std::size_t, IoError> MemoryFile::read_at(
+    std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+  if (offset >= bytes_.size()) return 0;
+  const std::size_t n =
+      std::min<std::size_t>(buffer.size(), bytes_.size() - offset);
+  std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n,
+              buffer.begin());
+  return n;
+}
+
+std::expected<std::uint64_t, IoError> MemoryFile::length() const {
+  return bytes_.size();
+}
+
+std::expected<std::size_t, IoError> FaultyFile::read_at(
+    std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+  const std::size_t call = calls_++;
+  if (fault_) {
+    if (auto error = fault_(call, offset)) return std::unexpected(*error);
+  }
+  return inner_->read_at(buffer.first(std::min(buffer.size(), max_chunk_)),
+                         offset);
+}
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "quillstone-test-XXXXXX")
+          .string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace quillstone_dat::testing
