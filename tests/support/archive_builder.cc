@@ -18,7 +18,9 @@ constexpr std::uint32_t kNodeSize = 1716;
 
 }  // namespace
 
-Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytes_of(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size) : image_(400, 0) {
   header_.block_size = block_size;
@@ -47,16 +49,15 @@ ArchiveBuilder& ArchiveBuilder::put_chain(std::span<const std::uint32_t> blocks,
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const bool last = i + 1 == blocks.size();
     put_u32(blocks[i], last ? last_next : blocks[i + 1]);
-    const std::size_t n = last ? data.size() - copied
-                               : std::min(payload, data.size() - copied);
+    const std::size_t n =
+        last ? data.size() - copied : std::min(payload, data.size() - copied);
     put(blocks[i] + 4, data.subspan(copied, n));
     copied += n;
   }
   return *this;
 }
 
-ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
-                                         const Node& node) {
+Bytes encode_node(const Node& node) {
   Bytes bytes(kNodeSize, 0);
   for (std::size_t i = 0; i < node.branches.size(); ++i) {
     encode_fixed32(bytes.data() + 4 * i, node.branches[i]);
@@ -66,11 +67,15 @@ ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
                      static_cast<std::uint32_t>(node.entries.size())));
   if (node.entries.size() > 61) throw std::invalid_argument("node overfull");
   for (std::size_t i = 0; i < node.entries.size(); ++i) {
-    encode_entry(node.entries[i],
-                 std::span(bytes).subspan(252 + 24 * i, 24));
+    encode_entry(node.entries[i], std::span(bytes).subspan(252 + 24 * i, 24));
   }
+  return bytes;
+}
+
+ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
+                                         const Node& node) {
   put_u32(offset, 0);
-  return put(offset + 4, bytes);
+  return put(offset + 4, encode_node(node));
 }
 
 std::uint32_t ArchiveBuilder::end() const {
@@ -83,8 +88,9 @@ DatFileEntry ArchiveBuilder::add_file(std::uint32_t id,
   const std::uint32_t offset = end();
   const std::uint32_t block[] = {offset};
   put_chain(block, data);
-  return DatFileEntry{bit_flags, id, offset,
-                      static_cast<std::uint32_t>(data.size()), 0x5EED, 1};
+  return DatFileEntry{bit_flags, id,
+                      offset,    static_cast<std::uint32_t>(data.size()),
+                      0x5EED,    1};
 }
 
 Bytes ArchiveBuilder::bytes() const {
@@ -96,12 +102,7 @@ Bytes ArchiveBuilder::bytes() const {
 
 std::filesystem::path ArchiveBuilder::write(
     const std::filesystem::path& path) const {
-  const Bytes out = bytes();
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(out.data()),
-             static_cast<std::streamsize>(out.size()));
-  if (!file) throw std::runtime_error("cannot write " + path.string());
-  return path;
+  return write_bytes(path, bytes());
 }
 
 Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
@@ -129,8 +130,9 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
                                    static_cast<std::uint32_t>(file.data.size()),
                                    0x5EED0000u + file.id, 7});
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
 
   if (entries.size() <= 61) {
     const std::uint32_t root = builder.end();
@@ -138,7 +140,8 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
     builder.header().root_offset = root;
   } else {
     const std::size_t leaves = (entries.size() + 1 + 61) / 62;
-    if (leaves > 62) throw std::invalid_argument("too many files for two levels");
+    if (leaves > 62)
+      throw std::invalid_argument("too many files for two levels");
     const std::size_t in_leaves = entries.size() - (leaves - 1);
     Node root;
     std::size_t next = 0;
@@ -146,8 +149,9 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
       const std::size_t take =
           in_leaves / leaves + (leaf < in_leaves % leaves ? 1 : 0);
       Node node;
-      node.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(next),
-                          entries.begin() + static_cast<std::ptrdiff_t>(next + take));
+      node.entries.assign(
+          entries.begin() + static_cast<std::ptrdiff_t>(next),
+          entries.begin() + static_cast<std::ptrdiff_t>(next + take));
       next += take;
       const std::uint32_t at = builder.end();
       builder.put_node(at, node);
@@ -194,6 +198,19 @@ std::expected<std::size_t, IoError> FaultyFile::read_at(
   }
   return inner_->read_at(buffer.first(std::min(buffer.size(), max_chunk_)),
                          offset);
+}
+
+std::filesystem::path write_bytes(const std::filesystem::path& path,
+                                  std::span<const std::uint8_t> bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot write " + path.string());
+  return path;
+}
+
+DatResult<DatDatabase> open_in_memory(Bytes image) {
+  return DatDatabase::open(std::make_shared<MemoryFile>(std::move(image)));
 }
 
 TempDir::TempDir() {

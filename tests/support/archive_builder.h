@@ -17,8 +17,10 @@
 #include <string_view>
 #include <vector>
 
+#include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
+#include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 
 namespace quillstone_dat::testing {
@@ -34,6 +36,10 @@ struct Node {
   std::vector<DatFileEntry> entries;
   std::optional<std::uint32_t> entry_count;
 };
+
+// The node's 1716 bytes as a chain yields them, for laying a node out
+// through several blocks with ArchiveBuilder::put_chain.
+Bytes encode_node(const Node& node);
 
 class ArchiveBuilder {
  public:
@@ -116,7 +122,8 @@ class FaultyFile : public FileExtPolyfill {
 
   FaultyFile(std::shared_ptr<const FileExtPolyfill> inner, Fault fault,
              std::size_t max_chunk = SIZE_MAX)
-      : inner_(std::move(inner)), fault_(std::move(fault)),
+      : inner_(std::move(inner)),
+        fault_(std::move(fault)),
         max_chunk_(max_chunk) {}
 
   std::expected<std::size_t, IoError> read_at(
@@ -132,6 +139,13 @@ class FaultyFile : public FileExtPolyfill {
   std::size_t max_chunk_;
   mutable std::atomic<std::size_t> calls_{0};
 };
+
+// Writes `bytes` to `path`, replacing it, and returns the path.
+std::filesystem::path write_bytes(const std::filesystem::path& path,
+                                  std::span<const std::uint8_t> bytes);
+
+// Opens an archive image held in memory.
+DatResult<DatDatabase> open_in_memory(Bytes image);
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
