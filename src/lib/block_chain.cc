@@ -12,6 +12,9 @@ namespace quillstone_dat {
 namespace {
 
 constexpr std::size_t kGrowthStep = std::size_t{1} << 20;
+// Blocks fetched by one scattered read when a chain looks contiguous.
+constexpr std::size_t kBatchBlocks = 256;
+constexpr std::uint32_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 
 DatError payload_out_of_range(std::uint32_t block) {
   return DatError::corruption("block at offset " + std::to_string(block) +
@@ -24,33 +27,160 @@ DatError block_too_small(std::uint32_t block_size) {
 }
 
 // The result buffer: sized in full up front when the archive can hold it,
-// otherwise grown as bytes actually arrive.
+// otherwise grown as bytes actually arrive. Bytes are written before they
+// are read, so growth need not zero them, but std::vector does; growing
+// only when needed keeps that to the bytes really used.
 class ChainBuffer {
  public:
   ChainBuffer(std::uint32_t size, std::uint64_t length_hint)
-      : sized_in_full_(size <= length_hint) {
+      : size_(size), sized_in_full_(size <= length_hint) {
     bytes_.resize(sized_in_full_ ? size
                                  : std::min<std::size_t>(size, kGrowthStep));
   }
 
   bool sized_in_full() const { return sized_in_full_; }
 
-  // Room for `count` more bytes after `filled`; at most double what holds.
+  // Room for `count` more bytes after `filled`; never beyond the chain's
+  // size, and at most double what is already held.
   std::uint8_t* room(std::size_t filled, std::size_t count) {
     if (bytes_.size() < filled + count) {
-      bytes_.resize(std::max(filled + count, bytes_.size() * 2));
+      bytes_.resize(
+          std::min<std::size_t>(size_, std::max(filled + count, bytes_.size() * 2)));
     }
     return bytes_.data() + filled;
   }
 
-  std::vector<std::uint8_t> take(std::size_t size) {
-    bytes_.resize(size);
+  std::vector<std::uint8_t> take() {
+    bytes_.resize(size_);
     return std::move(bytes_);
   }
 
  private:
+  std::size_t size_;
   bool sized_in_full_;
   std::vector<std::uint8_t> bytes_;
+};
+
+class ChainWalk {
+ public:
+  ChainWalk(const FileExtPolyfill& file, std::uint32_t block_size,
+            std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint)
+      : file_(file),
+        block_size_(block_size),
+        size_(size),
+        current_(offset),
+        buffer_(size, length_hint) {}
+
+  DatResult<std::vector<std::uint8_t>> run() {
+    while (copied_ < size_) {
+      auto step = block_size_ > 4 ? batch_step() : plain_step();
+      if (!step) return std::unexpected(std::move(step.error()));
+    }
+    return buffer_.take();
+  }
+
+ private:
+  std::size_t remaining() const { return size_ - copied_; }
+  std::size_t payload() const { return block_size_ - 4; }
+
+  // One block, read as the format describes it: the next field, then the
+  // payload; a next field of 0 brings the whole rest.
+  DatResult<void> plain_step() {
+    if (current_ > kMaxOffset - 4) {
+      return std::unexpected(payload_out_of_range(current_));
+    }
+    std::array<std::uint8_t, 4> next_field;
+    if (auto read = file_.read_exact_at_compat(next_field, current_); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    const std::uint32_t next = decode_fixed32(next_field.data());
+    if (next == 0) return read_rest_contiguously(std::uint64_t{current_} + 4);
+    if (block_size_ <= 4) return std::unexpected(block_too_small(block_size_));
+    const std::size_t n = std::min(remaining(), payload());
+    if (auto read = file_.read_exact_at_compat({buffer_.room(copied_, n), n},
+                                               current_ + 4);
+        !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    copied_ += n;
+    current_ = next;
+    return {};
+  }
+
+  // Reads up to kBatchBlocks blocks in one scattered read on the guess that
+  // they lie back to back: next fields land in a scratch array, payloads
+  // straight in the result. Every block whose predecessor's next field
+  // confirms the guess is kept; at the first that does not, the walk moves
+  // to the true next offset. A short or interrupted read falls back to one
+  // plain step, so that the end of the file is met exactly as the plain
+  // walk meets it.
+  DatResult<void> batch_step() {
+    if (current_ > kMaxOffset - 4) {
+      return std::unexpected(payload_out_of_range(current_));
+    }
+    const std::size_t needed = (remaining() + payload() - 1) / payload();
+    const std::size_t fits =
+        (kMaxOffset - 4 - current_) / block_size_ + 1;  // offsets within 32 bits
+    const std::size_t blocks = std::min({needed, kBatchBlocks, fits});
+    if (blocks < 2) return plain_step();
+
+    std::array<std::array<std::uint8_t, 4>, kBatchBlocks> next_fields;
+    std::array<ReadSlice, 2 * kBatchBlocks> slices;
+    std::size_t total = 0;
+    const std::size_t batch_bytes = std::min(remaining(), blocks * payload());
+    std::uint8_t* out = buffer_.room(copied_, batch_bytes);
+    std::size_t placed = 0;
+    for (std::size_t i = 0; i < blocks; ++i) {
+      const std::size_t n = std::min(payload(), batch_bytes - placed);
+      slices[2 * i] = ReadSlice{next_fields[i].data(), 4};
+      slices[2 * i + 1] = ReadSlice{out + placed, n};
+      placed += n;
+      total += 4 + n;
+    }
+    auto read = file_.read_scattered_at(std::span(slices).first(2 * blocks),
+                                        current_);
+    if (!read && read.error().kind() != IoErrorKind::kInterrupted) {
+      return std::unexpected(std::move(read.error()));
+    }
+    if (!read || *read < total) return plain_step();
+
+    for (std::size_t i = 0; i < blocks; ++i) {
+      const std::uint32_t block = current_;
+      const std::uint32_t next = decode_fixed32(next_fields[i].data());
+      if (next == 0) return read_rest_contiguously(std::uint64_t{block} + 4);
+      copied_ += std::min(remaining(), payload());
+      current_ = next;
+      if (next != block + block_size_) break;
+    }
+    return {};
+  }
+
+  // The rest follows contiguously. Without the whole result allocated, it
+  // is read in pieces no larger than what has arrived, so a read past the
+  // archive's end fails before the buffer outgrows the data behind it.
+  DatResult<void> read_rest_contiguously(std::uint64_t at) {
+    while (copied_ < size_) {
+      const std::size_t n =
+          buffer_.sized_in_full()
+              ? remaining()
+              : std::min(remaining(), std::max(kGrowthStep, copied_));
+      if (auto read =
+              file_.read_exact_at_compat({buffer_.room(copied_, n), n}, at);
+          !read) {
+        return std::unexpected(std::move(read.error()));
+      }
+      copied_ += n;
+      at += n;
+    }
+    return {};
+  }
+
+  const FileExtPolyfill& file_;
+  const std::uint32_t block_size_;
+  const std::size_t size_;
+  std::uint32_t current_;
+  std::size_t copied_ = 0;
+  ChainBuffer buffer_;
 };
 
 }  // namespace
@@ -59,53 +189,7 @@ DatResult<std::vector<std::uint8_t>> read_block_chain(
     const FileExtPolyfill& file, std::uint32_t block_size,
     std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint) {
   if (size == 0) return std::vector<std::uint8_t>{};
-  ChainBuffer buffer(size, length_hint);
-  std::size_t copied = 0;
-  std::uint32_t current = offset;
-
-  while (copied < size) {
-    if (current > std::numeric_limits<std::uint32_t>::max() - 4) {
-      return std::unexpected(payload_out_of_range(current));
-    }
-    std::array<std::uint8_t, 4> next_field;
-    if (auto read = file.read_exact_at_compat(next_field, current); !read) {
-      return std::unexpected(std::move(read.error()));
-    }
-    const std::uint32_t next = decode_fixed32(next_field.data());
-    const std::uint32_t payload_offset = current + 4;
-
-    if (next != 0) {
-      if (block_size <= 4) return std::unexpected(block_too_small(block_size));
-      const std::size_t n = std::min<std::size_t>(size - copied, block_size - 4);
-      if (auto read = file.read_exact_at_compat({buffer.room(copied, n), n},
-                                                payload_offset);
-          !read) {
-        return std::unexpected(std::move(read.error()));
-      }
-      copied += n;
-      current = next;
-      continue;
-    }
-
-    // The rest follows contiguously. Read it in pieces no larger than what
-    // has arrived so far, so that a read past the archive's end fails
-    // before the buffer outgrows the data behind it.
-    std::uint64_t at = payload_offset;
-    while (copied < size) {
-      const std::size_t n =
-          buffer.sized_in_full()
-              ? size - copied
-              : std::min<std::size_t>(size - copied,
-                                      std::max(kGrowthStep, copied));
-      if (auto read = file.read_exact_at_compat({buffer.room(copied, n), n}, at);
-          !read) {
-        return std::unexpected(std::move(read.error()));
-      }
-      copied += n;
-      at += n;
-    }
-  }
-  return buffer.take(size);
+  return ChainWalk(file, block_size, offset, size, length_hint).run();
 }
 
 }  // namespace quillstone_dat

@@ -1,3 +1,4 @@
+#include <algorithm>
 // Block chains: how stored bytes are gathered block by block, and how
 // malformed chains and failing files end the read.
 
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -58,6 +60,19 @@ void expect_eof(const DatResult<Bytes>& read) {
   EXPECT_EQ(*read.error().io_error(), IoError::fill_whole_buffer());
 }
 
+// Whether the reads started at each of `blocks`, in this order. Reads may
+// fetch a block's next field and payload together and look ahead on
+// contiguous blocks, so other reads may come between.
+bool visits_in_order(const std::vector<std::uint64_t>& offsets,
+                     std::initializer_list<std::uint64_t> blocks) {
+  auto at = offsets.begin();
+  for (const std::uint64_t block : blocks) {
+    at = std::find(at, offsets.end(), block);
+    if (at == offsets.end()) return false;
+  }
+  return true;
+}
+
 void expect_corruption(const DatResult<Bytes>& read) {
   ASSERT_FALSE(read) << "read " << read->size() << " bytes";
   EXPECT_EQ(read.error().kind(), DatError::Kind::kCorruption) << read.error();
@@ -101,8 +116,7 @@ TEST(BlockChain, FollowsNextFieldsWhereverTheyLead) {
   const auto read = read_block_chain(recorded.file, 256, 3000, 600, kNoLimit);
   ASSERT_TRUE(read) << read.error();
   EXPECT_EQ(*read, data);
-  EXPECT_EQ(recorded.offsets,
-            (std::vector<std::uint64_t>{3000, 3004, 1000, 1004, 2000, 2004}));
+  EXPECT_TRUE(visits_in_order(recorded.offsets, {3000, 1000, 2000}));
 }
 
 TEST(BlockChain, ZeroNextMeansTheRestFollowsContiguously) {
@@ -115,8 +129,7 @@ TEST(BlockChain, ZeroNextMeansTheRestFollowsContiguously) {
   const auto read = read_block_chain(recorded.file, 32, 1000, 100, kNoLimit);
   ASSERT_TRUE(read) << read.error();
   EXPECT_EQ(*read, data);
-  EXPECT_EQ(recorded.offsets,
-            (std::vector<std::uint64_t>{1000, 1004, 2000, 2004}));
+  EXPECT_TRUE(visits_in_order(recorded.offsets, {1000, 2000, 2004}));
 }
 
 TEST(BlockChain, EveryBitOfNextIsOffset) {
