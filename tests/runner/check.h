@@ -47,6 +47,8 @@ void check(bool condition, std::string_view condition_text,
 // supply their own `debug_form`, found by argument-dependent lookup.
 std::string quoted(std::string_view text);
 std::string debug_form(std::string_view text);
+// Without this, a string literal would take the bool overload.
+std::string debug_form(const char* text);
 std::string debug_form(const std::optional<std::string_view>& value);
 std::string debug_form(bool value);
 template <std::integral T>
