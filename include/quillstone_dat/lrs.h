@@ -8,6 +8,8 @@
 //
 // copying `length` bytes that start `distance` bytes back in the output
 // (a length above the distance repeats the last `distance` bytes).
+// The decoder stops once the output reaches the declared size, so a stream
+// needs no end mark.
 
 #ifndef QUILLSTONE_DAT_LRS_H_
 #define QUILLSTONE_DAT_LRS_H_
@@ -19,10 +21,22 @@
 namespace quillstone_dat {
 
 // Decodes a stored payload. Never fails: an input under 4 bytes comes back
-// unchanged; a stream that ends early, meets distance 0 or refers back
-// before the start of the output yields what was decoded until then. The
-// output never exceeds the declared size.
+// unchanged; a stream that ends early, meets distance 0 or a back-reference
+// while the output is still empty yields what was decoded until then. A
+// reference reaching back past the start of a non-empty output reads from
+// its first byte until the output outgrows the distance. The output never
+// exceeds the declared size.
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
+
+// Encodes `input` as a payload that decompress_lrs turns back into exactly
+// `input`: literals and back-references of length 3 to 17 found over a
+// 4095-byte window, never an end mark. At worst the payload is the input
+// plus 4 bytes and one flag byte per eight input bytes, rounded up.
+//
+// The declared size is 32 bits, so the input must hold at most UINT32_MAX
+// bytes; a longer input throws std::length_error, as a vector asked to grow
+// past its maximum does.
+std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input);
 
 }  // namespace quillstone_dat
 

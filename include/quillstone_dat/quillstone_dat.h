@@ -6,6 +6,7 @@
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
+#include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 #include "quillstone_dat/file_table.h"

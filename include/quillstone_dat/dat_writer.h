@@ -1,0 +1,110 @@
+// DatWriter builds a complete archive from a set of files. An archive it
+// writes, with B the block size:
+//
+//   0 .. 319      zero
+//   320 .. 399    header
+//   .. kB         zero, up to the first multiple of B
+//   file chains   one per file, in id order
+//   directory     the B-tree's nodes, each a chain of its own
+//
+// Every chain lies in consecutive blocks that start at multiples of B: each
+// block's next field points at the block after it, the last block's is 0.
+// The directory is a balanced B-tree: entries sorted by id, at most 61 per
+// node, an internal node with k entries has k + 1 children, every leaf at
+// the same depth. The header's file_size is the archive's length; the free
+// list and the LRU fields are 0.
+//
+// The archive is written under a temporary name beside the target and
+// renamed over it only once complete and flushed to disk, so the target
+// names either its old contents or the whole new archive, never a part.
+
+#ifndef QUILLSTONE_DAT_DAT_WRITER_H_
+#define QUILLSTONE_DAT_DAT_WRITER_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <unordered_set>
+#include <variant>
+#include <vector>
+
+#include "quillstone_dat/dat_header.h"
+#include "quillstone_dat/error.h"
+
+namespace quillstone_dat {
+
+// How a file's bytes are stored.
+enum class Storage : std::uint8_t {
+  kPlain,       // as given; bit_flags 0
+  kCompressed,  // LRS-compressed; bit_flags 1
+  kSmallest,    // compressed where that is smaller, otherwise as given
+  kPreStored,   // the bytes already are the stored form; bit_flags as given
+};
+
+struct WriterFile {
+  std::uint32_t id = 0;
+  // The file's bytes, or a file whose contents are read when the archive
+  // is written (so a large set need not be held in memory).
+  std::variant<std::vector<std::uint8_t>, std::filesystem::path> contents;
+  Storage storage = Storage::kPlain;
+  std::uint32_t bit_flags = 0;  // used by kPreStored only
+  std::uint32_t timestamp = 0;
+  std::uint32_t version = 0;
+};
+
+struct WriterOptions {
+  // At least DatWriter::kMinBlockSize.
+  std::uint32_t block_size = 1024;
+  // Header fields written as given; the writer fills in the rest.
+  std::uint32_t magic = 0;
+  std::uint32_t dataset = 0;
+  std::uint32_t subset = 0;
+  std::uint32_t master_map_id = 0;
+  std::uint32_t engine_version = 0;
+  std::uint32_t game_version = 0;
+  std::array<std::uint8_t, 16> version_string{};
+  std::uint32_t version_minor = 0;
+};
+
+// What write() produced.
+struct ArchiveSummary {
+  DatHeader header;  // as written; header.file_size is the archive's length
+  std::uint32_t file_count = 0;
+  std::uint32_t compressed_count = 0;  // entries with bit_flags bit 0 set
+  std::uint64_t content_bytes = 0;     // the files' bytes as given
+  std::uint64_t stored_bytes = 0;      // the entries' sizes
+  std::uint32_t directory_nodes = 0;
+  std::uint32_t directory_depth = 0;  // 0 for an empty directory
+};
+
+class DatWriter {
+ public:
+  // Smaller blocks would carry less payload than their own next field.
+  static constexpr std::uint32_t kMinBlockSize = 8;
+
+  explicit DatWriter(WriterOptions options = {});
+
+  // Adds a file. DuplicateId when a file with that id was added before; the
+  // earlier one is kept.
+  DatResult<void> add(WriterFile file);
+
+  std::size_t file_count() const { return files_.size(); }
+
+  // Writes the archive to `target`, replacing any file there. Fails with no
+  // file left behind and `target` untouched when the block size is under
+  // kMinBlockSize, when the archive would pass the 4 GiB that 32-bit
+  // offsets reach (checked before anything is written wherever the sizes
+  // are known in advance), when a file's contents cannot be read (PathError
+  // with that file's path), or when writing fails (PathError with `target`
+  // when the temporary file cannot be created, Io after that).
+  DatResult<ArchiveSummary> write(const std::filesystem::path& target) const;
+
+ private:
+  WriterOptions options_;
+  std::vector<WriterFile> files_;
+  std::unordered_set<std::uint32_t> ids_;
+};
+
+}  // namespace quillstone_dat
+
+#endif  // QUILLSTONE_DAT_DAT_WRITER_H_

@@ -1,0 +1,397 @@
+#include "quillstone_dat/dat_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <span>
+#include <string>
+
+#include "lib/dat_records.h"
+#include "lib/directory_plan.h"
+#include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/lrs.h"
+#include "quillstone_dat/posix_file.h"
+#include "utils/coding.h"
+#include "utils/staged_file.h"
+
+namespace quillstone_dat {
+
+namespace {
+
+constexpr std::uint64_t kMaxArchiveSize = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kMaxStoredSize = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kHeaderEnd = DatHeader::kFileOffset + DatHeader::kEncodedSize;
+constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
+
+std::string hex_id(std::uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", id);
+  return text;
+}
+
+DatError archive_too_large(std::uint64_t end) {
+  return DatError::other("archive would reach " + std::to_string(end) +
+                         " bytes, past the 4 GiB that 32-bit offsets address");
+}
+
+DatError file_too_large(std::uint32_t id, std::uint64_t size) {
+  return DatError::other("file " + hex_id(id) + " holds " +
+                         std::to_string(size) +
+                         " bytes, more than a 32-bit size can state");
+}
+
+// Blocks of a chain of `size` bytes; an empty chain still takes one block,
+// so that every entry points at a block of its own.
+std::uint64_t block_count(std::uint64_t size, std::uint32_t block_size) {
+  const std::uint64_t payload = block_size - 4;
+  return std::max<std::uint64_t>(1, (size + payload - 1) / payload);
+}
+
+// Hands out chains front to back in consecutive, block-aligned blocks.
+class BlockLayout {
+ public:
+  explicit BlockLayout(std::uint32_t block_size) : block_size_(block_size) {}
+
+  // The offset of the first block of a chain of `size` bytes; fails when the
+  // chain would end past 4 GiB.
+  DatResult<std::uint32_t> allocate(std::uint64_t size) {
+    const std::uint64_t block_size = block_size_;
+    const std::uint64_t start = (end_ + block_size - 1) / block_size * block_size;
+    // A size this large has no 32-bit entry anyway; it is refused before
+    // the product below could overflow.
+    if (size > kMaxStoredSize) return std::unexpected(archive_too_large(start + size));
+    const std::uint64_t end = start + block_count(size, block_size_) * block_size;
+    if (end > kMaxArchiveSize) return std::unexpected(archive_too_large(end));
+    end_ = end;
+    return static_cast<std::uint32_t>(start);
+  }
+
+  std::uint64_t end() const { return end_; }
+
+ private:
+  std::uint32_t block_size_;
+  std::uint64_t end_ = kHeaderEnd;
+};
+
+// Sequential, buffered output into the staged file. The first failure
+// sticks: later calls do nothing, and status() reports it.
+class ArchiveOutput {
+ public:
+  explicit ArchiveOutput(StagedFile& file) : file_(file) {
+    buffer_.reserve(kOutputBufferSize);
+  }
+
+  void put(std::span<const std::uint8_t> bytes) {
+    if (buffer_.size() + bytes.size() > kOutputBufferSize) {
+      flush();
+      if (bytes.size() >= kOutputBufferSize) {
+        if (status_) status_ = file_.write_at(bytes, buffer_start_);
+        buffer_start_ += bytes.size();
+        return;
+      }
+    }
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  }
+
+  void put_u32(std::uint32_t value) {
+    std::uint8_t encoded[4];
+    encode_fixed32(encoded, value);
+    put(encoded);
+  }
+
+  // Zeros up to `offset`; a long run is left as a hole in the file.
+  void skip_to(std::uint64_t offset) {
+    const std::uint64_t gap = offset - position();
+    if (gap <= kOutputBufferSize - buffer_.size()) {
+      buffer_.resize(buffer_.size() + gap);
+      return;
+    }
+    flush();
+    buffer_start_ = offset;
+  }
+
+  std::uint64_t position() const { return buffer_start_ + buffer_.size(); }
+
+  const std::expected<void, IoError>& flush() {
+    if (status_ && !buffer_.empty()) {
+      status_ = file_.write_at(buffer_, buffer_start_);
+    }
+    buffer_start_ += buffer_.size();
+    buffer_.clear();
+    return status_;
+  }
+
+  const std::expected<void, IoError>& status() const { return status_; }
+
+ private:
+  StagedFile& file_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t buffer_start_ = 0;
+  std::expected<void, IoError> status_;
+};
+
+// Lays `bytes` out as a chain of consecutive blocks from `offset`.
+void write_chain(ArchiveOutput& out, std::uint32_t offset,
+                 std::span<const std::uint8_t> bytes, std::uint32_t block_size) {
+  const std::size_t payload = block_size - 4;
+  const std::uint64_t blocks = block_count(bytes.size(), block_size);
+  out.skip_to(offset);
+  for (std::uint64_t block = 0; block < blocks; ++block) {
+    const bool last = block + 1 == blocks;
+    // The layout has checked that the chain ends within 32 bits.
+    out.put_u32(last ? 0
+                     : static_cast<std::uint32_t>(offset +
+                                                  (block + 1) * block_size));
+    const std::span<const std::uint8_t> piece =
+        bytes.subspan(static_cast<std::size_t>(block) * payload,
+                      std::min(payload, bytes.size() -
+                                            static_cast<std::size_t>(block) *
+                                                payload));
+    out.put(piece);
+    out.skip_to(out.position() + (payload - piece.size()));
+  }
+}
+
+// The bytes an entry stores, borrowed from the caller or made here.
+struct StoredForm {
+  const std::vector<std::uint8_t>* borrowed = nullptr;
+  std::vector<std::uint8_t> owned;
+  std::uint32_t bit_flags = 0;
+  std::uint64_t content_size = 0;
+
+  std::span<const std::uint8_t> bytes() const {
+    if (borrowed != nullptr) return *borrowed;
+    return owned;
+  }
+};
+
+// A regular file's contents, as long as its length was when opened.
+DatResult<std::vector<std::uint8_t>> read_contents(
+    std::uint32_t id, const std::filesystem::path& path) {
+  auto file = PosixFile::open(path);
+  if (!file) return std::unexpected(DatError::path_error(path, file.error()));
+  struct stat status {};
+  if (::fstat(file->descriptor(), &status) != 0) {
+    return std::unexpected(
+        DatError::path_error(path, IoError::from_errno(errno)));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return std::unexpected(DatError::path_error(
+        path, IoError(IoErrorKind::kInvalidInput, "not a regular file")));
+  }
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (length > kMaxStoredSize) {
+    return std::unexpected(file_too_large(id, length));
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+  if (auto read = file->read_exact_at_compat(bytes, 0); !read) {
+    return std::unexpected(DatError::path_error(path, read.error()));
+  }
+  return bytes;
+}
+
+DatResult<StoredForm> store(const WriterFile& file) {
+  StoredForm form;
+  if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
+    form.borrowed = bytes;
+  } else {
+    auto loaded =
+        read_contents(file.id, std::get<std::filesystem::path>(file.contents));
+    if (!loaded) return std::unexpected(std::move(loaded.error()));
+    form.owned = std::move(*loaded);
+  }
+  form.content_size = form.bytes().size();
+  if (form.content_size > kMaxStoredSize) {
+    return std::unexpected(file_too_large(file.id, form.content_size));
+  }
+  switch (file.storage) {
+    case Storage::kPlain:
+      break;
+    case Storage::kPreStored:
+      form.bit_flags = file.bit_flags;
+      break;
+    case Storage::kCompressed:
+    case Storage::kSmallest: {
+      std::vector<std::uint8_t> packed = compress_lrs(form.bytes());
+      if (file.storage == Storage::kCompressed ||
+          packed.size() < form.content_size) {
+        form.borrowed = nullptr;
+        form.owned = std::move(packed);
+        form.bit_flags = 1;
+      }
+      break;
+    }
+  }
+  return form;
+}
+
+// The length of a file's contents as far as it is known before reading
+// them: 0 for a file whose length cannot be learnt, which reading it later
+// reports.
+std::uint64_t known_content_size(const WriterFile& file) {
+  if (const auto* bytes =
+          std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
+    return bytes->size();
+  }
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(
+      std::get<std::filesystem::path>(file.contents), error);
+  return error ? 0 : size;
+}
+
+// The fewest bytes that contents of `size` bytes can take stored.
+std::uint64_t least_stored_size(Storage storage, std::uint64_t size) {
+  if (storage == Storage::kPlain || storage == Storage::kPreStored) return size;
+  // Every two bytes of a stream yield at most 17.
+  return std::min(size, 4 + size / 17 * 2);
+}
+
+// Fails when the archive cannot fit in 4 GiB however well its files
+// compress, before any byte is written.
+DatResult<void> check_fits(std::span<const WriterFile* const> files,
+                           std::size_t node_count, std::uint32_t block_size) {
+  BlockLayout layout(block_size);
+  for (const WriterFile* file : files) {
+    const std::uint64_t size = known_content_size(*file);
+    if (size > kMaxStoredSize) {
+      return std::unexpected(file_too_large(file->id, size));
+    }
+    auto placed = layout.allocate(least_stored_size(file->storage, size));
+    if (!placed) return std::unexpected(std::move(placed.error()));
+  }
+  for (std::size_t node = 0; node < node_count; ++node) {
+    auto placed = layout.allocate(DatDatabase::kNodeSize);
+    if (!placed) return std::unexpected(std::move(placed.error()));
+  }
+  return {};
+}
+
+std::array<std::uint8_t, DatDatabase::kNodeSize> encode_node(
+    const PlannedNode& node, std::span<const DatFileEntry> entries,
+    std::span<const std::uint32_t> node_offsets) {
+  std::array<std::uint8_t, DatDatabase::kNodeSize> bytes{};
+  std::uint8_t* p = bytes.data();
+  for (const std::size_t child : node.children) {
+    encode_fixed32(p, node_offsets[child]);
+    p += 4;
+  }
+  p = bytes.data() + DatDatabase::kBranchesPerNode * 4;
+  encode_fixed32(p, static_cast<std::uint32_t>(node.entries.size()));
+  p += 4;
+  for (const std::size_t entry : node.entries) {
+    encode_entry(entries[entry], {p, DatFileEntry::kEncodedSize});
+    p += DatFileEntry::kEncodedSize;
+  }
+  return bytes;
+}
+
+DatHeader header_of(const WriterOptions& options) {
+  DatHeader header;
+  header.magic = options.magic;
+  header.block_size = options.block_size;
+  header.dataset = options.dataset;
+  header.subset = options.subset;
+  header.master_map_id = options.master_map_id;
+  header.engine_version = options.engine_version;
+  header.game_version = options.game_version;
+  header.version_string = options.version_string;
+  header.version_minor = options.version_minor;
+  return header;
+}
+
+}  // namespace
+
+DatWriter::DatWriter(WriterOptions options) : options_(options) {}
+
+DatResult<void> DatWriter::add(WriterFile file) {
+  if (!ids_.insert(file.id).second) {
+    return std::unexpected(DatError::duplicate_id(file.id));
+  }
+  files_.push_back(std::move(file));
+  return {};
+}
+
+DatResult<ArchiveSummary> DatWriter::write(
+    const std::filesystem::path& target) const {
+  const std::uint32_t block_size = options_.block_size;
+  if (block_size < kMinBlockSize) {
+    return std::unexpected(DatError::other(
+        "block size " + std::to_string(block_size) + " is below the minimum of " +
+        std::to_string(kMinBlockSize)));
+  }
+  std::vector<const WriterFile*> order;
+  order.reserve(files_.size());
+  for (const WriterFile& file : files_) order.push_back(&file);
+  std::sort(order.begin(), order.end(),
+            [](const WriterFile* a, const WriterFile* b) { return a->id < b->id; });
+  const DirectoryPlan plan = plan_directory(order.size());
+  if (auto fits = check_fits(order, plan.nodes.size(), block_size); !fits) {
+    return std::unexpected(std::move(fits.error()));
+  }
+
+  auto staged = StagedFile::create(target);
+  if (!staged) return std::unexpected(DatError::path_error(target, staged.error()));
+  ArchiveOutput out(*staged);
+  BlockLayout layout(block_size);
+  ArchiveSummary summary;
+  std::vector<DatFileEntry> entries;
+  entries.reserve(order.size());
+
+  for (const WriterFile* file : order) {
+    auto stored = store(*file);
+    if (!stored) return std::unexpected(std::move(stored.error()));
+    const std::span<const std::uint8_t> bytes = stored->bytes();
+    if (bytes.size() > kMaxStoredSize) {
+      return std::unexpected(file_too_large(file->id, bytes.size()));
+    }
+    auto offset = layout.allocate(bytes.size());
+    if (!offset) return std::unexpected(std::move(offset.error()));
+    write_chain(out, *offset, bytes, block_size);
+    if (!out.status()) return std::unexpected(out.status().error());
+    entries.push_back({stored->bit_flags, file->id, *offset,
+                       static_cast<std::uint32_t>(bytes.size()), file->timestamp,
+                       file->version});
+    summary.content_bytes += stored->content_size;
+    summary.stored_bytes += bytes.size();
+    if (entries.back().is_compressed()) ++summary.compressed_count;
+  }
+
+  std::vector<std::uint32_t> node_offsets;
+  node_offsets.reserve(plan.nodes.size());
+  for (std::size_t node = 0; node < plan.nodes.size(); ++node) {
+    auto offset = layout.allocate(DatDatabase::kNodeSize);
+    if (!offset) return std::unexpected(std::move(offset.error()));
+    node_offsets.push_back(*offset);
+  }
+  for (std::size_t node = 0; node < plan.nodes.size(); ++node) {
+    const auto bytes = encode_node(plan.nodes[node], entries, node_offsets);
+    write_chain(out, node_offsets[node], bytes, block_size);
+  }
+  if (!out.flush()) return std::unexpected(out.status().error());
+
+  DatHeader header = header_of(options_);
+  header.file_size = static_cast<std::uint32_t>(layout.end());
+  header.root_offset = node_offsets.empty() ? 0 : node_offsets.front();
+  std::array<std::uint8_t, DatHeader::kEncodedSize> encoded{};
+  encode_header(header, encoded);
+  if (auto done = staged->write_at(encoded, DatHeader::kFileOffset); !done) {
+    return std::unexpected(std::move(done.error()));
+  }
+  if (auto done = staged->set_length(layout.end()); !done) {
+    return std::unexpected(std::move(done.error()));
+  }
+  if (auto done = staged->commit(); !done) {
+    return std::unexpected(DatError::path_error(target, done.error()));
+  }
+
+  summary.header = header;
+  summary.file_count = static_cast<std::uint32_t>(entries.size());
+  summary.directory_nodes = static_cast<std::uint32_t>(plan.nodes.size());
+  summary.directory_depth = plan.depth;
+  return summary;
+}
+
+}  // namespace quillstone_dat
