@@ -1,4 +1,4 @@
-// quillstone-dat: a read-only command-line tool over the archive library.
+// quillstone-dat: a command-line tool over the archive library.
 // It parses the command line, hands it to the chosen command and turns the
 // outcome into the exit status: 0 success, 1 an error from the library or
 // from writing the output, 2 a usage error.
@@ -22,10 +22,11 @@ namespace {
 constexpr std::string_view kToolName = "quillstone-dat";
 
 using CommandFactory = std::unique_ptr<Command> (*)();
-constexpr std::array<CommandFactory, 3> kCommandFactories = {
+constexpr std::array<CommandFactory, 4> kCommandFactories = {
     make_info_command,
     make_ls_command,
     make_cat_command,
+    make_extract_command,
 };
 
 struct RegisteredCommand {
@@ -71,8 +72,10 @@ ExitStatus report_usage_error(const CLI::App& app, const CLI::ParseError& error,
 }
 
 ExitStatus run(int argc, char** argv) {
-  CLI::App app("Reads DAT archives: the header, the directory and the files.",
-               std::string(kToolName));
+  CLI::App app(
+      "Reads, checks and builds DAT archives: the header, the directory and "
+      "the files.",
+      std::string(kToolName));
   app.set_version_flag("--version",
                        fmt::format("{} {}", kToolName, QUILLSTONE_DAT_VERSION));
   app.require_subcommand(1);
