@@ -46,6 +46,7 @@ std::unique_ptr<Command> make_info_command();
 std::unique_ptr<Command> make_ls_command();
 std::unique_ptr<Command> make_cat_command();
 std::unique_ptr<Command> make_extract_command();
+std::unique_ptr<Command> make_verify_command();
 
 }  // namespace quillstone_dat::tool
 

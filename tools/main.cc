@@ -22,11 +22,12 @@ namespace {
 constexpr std::string_view kToolName = "quillstone-dat";
 
 using CommandFactory = std::unique_ptr<Command> (*)();
-constexpr std::array<CommandFactory, 4> kCommandFactories = {
+constexpr std::array<CommandFactory, 5> kCommandFactories = {
     make_info_command,
     make_ls_command,
     make_cat_command,
     make_extract_command,
+    make_verify_command,
 };
 
 struct RegisteredCommand {
