@@ -16,11 +16,12 @@
 namespace quillstone_dat::fuzz {
 namespace {
 
-// A chain read yields its entry's recorded size whatever the chain holds
-// (a looping chain repeats its blocks), so a 4 GiB size is a 4 GiB answer
-// by the archive format's rules, not a fault. Larger files are not fetched,
-// and all fetches of one input share a read budget, to stay inside the
-// engine's memory and time limits. The open has no such allowance.
+// A chain read yields its entry's recorded size whatever the chain holds:
+// a chain that loops back on itself is read round and round, so a 4 GiB
+// size costs 4 GiB and a read per block however small the archive is (see
+// docs/reliability.md). Until that is bounded, larger files are not
+// fetched, and all fetches of one input share a read budget, to stay
+// inside the engine's memory and time limits. The open has no allowance.
 constexpr std::uint32_t kMaxFetchedSize = 1u << 20;
 constexpr std::size_t kFetchReadBudget = 1u << 18;
 
