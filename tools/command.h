@@ -45,6 +45,7 @@ class Command {
 std::unique_ptr<Command> make_info_command();
 std::unique_ptr<Command> make_ls_command();
 std::unique_ptr<Command> make_cat_command();
+std::unique_ptr<Command> make_pack_command();
 std::unique_ptr<Command> make_extract_command();
 std::unique_ptr<Command> make_verify_command();
 
