@@ -48,6 +48,7 @@ std::unique_ptr<Command> make_cat_command();
 std::unique_ptr<Command> make_pack_command();
 std::unique_ptr<Command> make_extract_command();
 std::unique_ptr<Command> make_verify_command();
+std::unique_ptr<Command> make_sample_command();
 
 }  // namespace quillstone_dat::tool
 

@@ -22,13 +22,14 @@ namespace {
 constexpr std::string_view kToolName = "quillstone-dat";
 
 using CommandFactory = std::unique_ptr<Command> (*)();
-constexpr std::array<CommandFactory, 6> kCommandFactories = {
+constexpr std::array<CommandFactory, 7> kCommandFactories = {
     make_info_command,
     make_ls_command,
     make_cat_command,
     make_pack_command,
     make_extract_command,
     make_verify_command,
+    make_sample_command,
 };
 
 struct RegisteredCommand {
