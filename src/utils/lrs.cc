@@ -1,8 +1,11 @@
 // LRS decoding. Tokens are decoded into a window on the stack that keeps the
 // last 4095 bytes back-references can reach; the window is appended to the
-// result in large pieces. The result is reserved once and never zero-filled,
-// and the token loop works on plain pointers with room behind the output for
-// copies that write a few bytes too many.
+// result in large pieces, so the result is reserved once and never
+// zero-filled. Away from the ends of the stream and of the declared size,
+// whole flag groups are decoded without bounds checks: a table gives where
+// each flag byte's references fall, literals are copied in runs and
+// references in wide steps, with room behind the output for copies that
+// write a few bytes too many.
 
 #include "quillstone_dat/lrs.h"
 
@@ -21,11 +24,11 @@ constexpr std::size_t kMaxDistance = 4095;
 constexpr std::size_t kMaxLength = 17;
 // What the eight tokens of one flag byte can yield.
 constexpr std::size_t kGroupOutput = 8 * kMaxLength;
-// A group decoded without bounds checks reads its flag byte, at most seven
-// back-references and then eight literal bytes at once: 1 + 14 + 8.
-constexpr std::size_t kGroupInput = 23;
+// A group decoded without bounds checks reads its flag byte, up to eight
+// back-references and then eight literal bytes at once: 1 + 16 + 8.
+constexpr std::size_t kGroupInput = 25;
 // Copies may write this many bytes past their last byte.
-constexpr std::size_t kOverrun = 16;
+constexpr std::size_t kOverrun = 32;
 constexpr std::size_t kWindowSize = 32 * 1024;
 // A window filled past this is flushed, so a whole group and its overrun
 // always fit behind the output.
@@ -45,14 +48,27 @@ inline void copy8(std::uint8_t* dst, const std::uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Writes `count` (at most 17) bytes at `op`, each the byte `distance` back,
+// Writes `count` (1 to 17) bytes at `op`, each the byte `distance` back,
 // which must already be written; may write kOverrun bytes past them.
 inline void copy_back(std::uint8_t* op, std::size_t distance,
                       std::size_t count) {
   const std::uint8_t* src = op - distance;
+  if (distance >= 16) {
+    // One 16-byte step reads only bytes written before it; a 17th byte
+    // may repeat the first.
+    std::memcpy(op, src, 16);
+    op[16] = src[16];
+    return;
+  }
+  if (distance >= 8) {
+    // Each 8-byte step reads only bytes written before it.
+    copy8(op, src);
+    copy8(op + 8, src + 8);
+    copy8(op + 16, src + 16);
+    return;
+  }
+  // A short repeating pattern: double its copy until the gap reaches 8.
   std::uint8_t* const end = op + count;
-  // A distance under 8 is a short repeating pattern: double its copy until
-  // the gap reaches 8, so that each 8-byte step reads only written bytes.
   while (op - src < 8) {
     copy8(op, src);
     op += op - src;
@@ -63,6 +79,45 @@ inline void copy_back(std::uint8_t* op, std::size_t distance,
     src += 8;
   }
 }
+
+// A reference from `op`, output index `at`, whose distance exceeds the
+// output so far: the source index is held at 0 until the output outgrows
+// the distance. Only the first 4095 output bytes can see one, and the
+// window has not moved then, so its index 0 is the output's.
+inline void copy_from_start(std::uint8_t* op, const std::uint8_t* window,
+                            std::size_t at, std::size_t distance,
+                            std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    op[i] = window[at + i >= distance ? at + i - distance : 0];
+  }
+}
+
+// Where the references of a flag byte fall: the literals before each of
+// them, then the literals after the last.
+struct GroupShape {
+  std::uint8_t references = 0;
+  std::array<std::uint8_t, 9> literals{};
+};
+
+constexpr std::array<GroupShape, 256> make_group_shapes() {
+  std::array<GroupShape, 256> shapes{};
+  for (unsigned flags = 0; flags < 256; ++flags) {
+    GroupShape& shape = shapes[flags];
+    std::uint8_t run = 0;
+    for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+      if ((flags & mask) != 0) {
+        shape.literals[shape.references++] = run;
+        run = 0;
+      } else {
+        ++run;
+      }
+    }
+    shape.literals[shape.references] = run;
+  }
+  return shapes;
+}
+
+constexpr std::array<GroupShape, 256> kGroupShapes = make_group_shapes();
 
 class Decoder {
  public:
@@ -78,11 +133,10 @@ class Decoder {
         flush();
       }
       if (mask_ == 0) {
-        if (stream_size_ - pos_ >= kGroupInput &&
-            limit_ - size() >= kGroupOutput) {
-          if (!fast_group()) break;
-          continue;
-        }
+        const Fast fast = fast_groups();
+        if (fast == Fast::kEnded) break;
+        // Back to the top, which flushes the window when it is full.
+        if (fast == Fast::kProgressed) continue;
         flags_ = stream_[pos_++];
         mask_ = 0x80;
       }
@@ -94,6 +148,8 @@ class Decoder {
   }
 
  private:
+  enum class Fast { kNone, kProgressed, kEnded };
+
   std::size_t size() const {
     return window_start_ + static_cast<std::size_t>(op_ - window_.data());
   }
@@ -105,20 +161,6 @@ class Decoder {
     window_start_ = size() - kMaxDistance;
     op_ = window_.data() + kMaxDistance;
     pending_ = kMaxDistance;
-  }
-
-  // A reference whose distance is 0 or exceeds the output so far; false
-  // when it ends decoding. Only the first 4095 output bytes can see one,
-  // and the window has not moved then, so its index 0 is the output's.
-  bool far_reference(std::size_t distance, std::size_t count) {
-    const std::size_t at = size();
-    if (distance == 0 || at == 0) return false;
-    // The source index is held at 0 until the output outgrows the distance.
-    for (std::size_t i = 0; i < count; ++i) {
-      op_[i] = window_[at + i >= distance ? at + i - distance : 0];
-    }
-    op_ += count;
-    return true;
   }
 
   // One token with every bound checked; false when it ends decoding.
@@ -133,46 +175,71 @@ class Decoder {
     const unsigned b1 = stream_[pos_ + 1];
     pos_ += 2;
     const std::size_t distance = b0 | (b1 >> 4) << 8;
+    const std::size_t at = size();
     const std::size_t count =
-        std::min<std::size_t>((b1 & 0x0Fu) + 2, limit_ - size());
-    if (distance - 1 >= size()) return far_reference(distance, count);
-    copy_back(op_, distance, count);
+        std::min<std::size_t>((b1 & 0x0Fu) + 2, limit_ - at);
+    // Distance 0 ends the stream; with nothing decoded yet there is no
+    // byte to refer back to.
+    if (distance == 0 || at == 0) return false;
+    if (distance > at) {
+      copy_from_start(op_, window_.data(), at, distance, count);
+    } else {
+      copy_back(op_, distance, count);
+    }
     op_ += count;
     return true;
   }
 
-  // The eight tokens of one flag byte, when the stream holds all of them
-  // and the declared size leaves room for all they can yield; false when
-  // a token ends decoding.
-  bool fast_group() {
-    // The next token's bit is the top bit; literal bits are clear, so the
-    // leading zeros count a run of literals.
-    std::uint32_t bits = std::uint32_t{stream_[pos_++]} << 24;
-    int left = 8;
-    while (true) {
-      const int run = std::min(std::countl_zero(bits), left);
-      if (run > 0) {
-        copy8(op_, stream_ + pos_);
-        op_ += run;
-        pos_ += static_cast<std::size_t>(run);
-        left -= run;
-        if (left == 0) return true;
-        bits <<= run;
-      }
-      const unsigned b0 = stream_[pos_];
-      const unsigned b1 = stream_[pos_ + 1];
-      pos_ += 2;
-      const std::size_t distance = b0 | (b1 >> 4) << 8;
-      const std::size_t length = (b1 & 0x0Fu) + 2;
-      if (distance - 1 >= size()) {
-        if (!far_reference(distance, length)) return false;
-      } else {
-        copy_back(op_, distance, length);
-        op_ += length;
-      }
-      bits <<= 1;
-      if (--left == 0) return true;
+  // Whole groups of eight tokens, for as long as the stream holds all of a
+  // group's bytes, the declared size leaves room for all it can yield and
+  // the window has room for it. The state lives in locals here: stores
+  // through byte pointers could alias members, which would keep them out
+  // of registers.
+  Fast fast_groups() {
+    if (stream_size_ - pos_ < kGroupInput || limit_ - size() < kGroupOutput) {
+      return Fast::kNone;
     }
+    std::uint8_t* const window = window_.data();
+    const std::size_t window_start = window_start_;
+    std::uint8_t* const op_stop =
+        window + std::min(kFlushAt, limit_ - window_start - kGroupOutput);
+    const std::uint8_t* const in_stop = stream_ + stream_size_ - kGroupInput;
+    std::uint8_t* op = op_;
+    const std::uint8_t* in = stream_ + pos_;
+    Fast result = Fast::kNone;
+    while (result != Fast::kEnded && op <= op_stop && in <= in_stop) {
+      result = Fast::kProgressed;
+      const GroupShape& shape = kGroupShapes[*in++];
+      for (unsigned r = 0; r < shape.references; ++r) {
+        // Eight bytes whatever the run: bytes past it are overwritten.
+        copy8(op, in);
+        op += shape.literals[r];
+        in += shape.literals[r];
+        const std::size_t token = std::size_t{in[0]} | std::size_t{in[1]} << 8;
+        const std::size_t distance = (token & 0xFF) | (token >> 12) << 8;
+        const std::size_t length = ((token >> 8) & 0x0F) + 2;
+        in += 2;
+        const std::size_t at =
+            window_start + static_cast<std::size_t>(op - window);
+        if (distance - 1 >= at) [[unlikely]] {
+          if (distance == 0 || at == 0) {
+            result = Fast::kEnded;
+            break;
+          }
+          copy_from_start(op, window, at, distance, length);
+        } else {
+          copy_back(op, distance, length);
+        }
+        op += length;
+      }
+      if (result == Fast::kEnded) break;
+      copy8(op, in);
+      op += shape.literals[shape.references];
+      in += shape.literals[shape.references];
+    }
+    op_ = op;
+    pos_ = static_cast<std::size_t>(in - stream_);
+    return result;
   }
 
   const std::uint8_t* const stream_;
