@@ -13,7 +13,7 @@ namespace quillstone_dat::bench {
 
 namespace {
 
-// Part of each file name: a change to the generators must not reuse
+// In each file name: a change to the generators must not reuse
 // archives built by an older one.
 constexpr const char* kGeneration = "v1";
 constexpr std::uint64_t kBulkBytes = std::uint64_t{256} << 20;

@@ -86,12 +86,13 @@ void measure_reads(const BenchArchives& archives, int runs) {
   const DatDatabase bulk = open_or_exit(archives.bulk);
   const std::vector<std::uint32_t> ids = ids_in_order(bulk);
   get_every_file(bulk, ids, 1);  // warms the allocator
-  std::vector<double> one_thread, speedup;
+  std::vector<double> one_thread, speedup, cpu_growth;
   for (int i = 0; i < runs; ++i) {
     const ReadPass one = get_every_file(bulk, ids, 1);
     const ReadPass two = get_every_file(bulk, ids, 2);
     one_thread.push_back(one.bytes_per_second());
     speedup.push_back(one.seconds / two.seconds);
+    cpu_growth.push_back(two.cpu_seconds / one.cpu_seconds);
   }
   const double bulk_rate = median(one_thread);
   report("bulk_read_gbps", bulk_rate / 1e9, 2, "get_file, one thread");
@@ -105,6 +106,8 @@ void measure_reads(const BenchArchives& archives, int runs) {
   report("mixed_read_mbps", mixed_rate / 1e6, 0,
          "a quarter of the files decompressed");
   report("parallel_speedup_2", median(speedup), 2, Goal::kAtLeast, 1.7);
+  report("parallel_cpu_growth_2", median(cpu_growth), 2,
+         "CPU time of two threads over one; near 1: they do not contend");
 }
 
 void measure_open_wide(const BenchArchives& archives, int runs) {

@@ -1,6 +1,7 @@
 #include "read_bench.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,15 @@ namespace {
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "quillstone_dat_bench: %s\n", what);
   std::exit(1);
+}
+
+double process_cpu_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace
@@ -65,6 +75,7 @@ ReadPass get_every_file(const DatDatabase& database,
     bytes += mine;
   };
   ReadPass pass;
+  const double cpu_before = process_cpu_seconds();
   pass.seconds = seconds_of([&] {
     std::vector<std::jthread> workers;
     const auto count = static_cast<std::size_t>(threads);
@@ -74,6 +85,7 @@ ReadPass get_every_file(const DatDatabase& database,
     }
     read_range(0, ids.size() / count);
   });
+  pass.cpu_seconds = process_cpu_seconds() - cpu_before;
   if (failed) fail("get_file failed on a benchmark archive");
   pass.bytes = bytes;
   return pass;

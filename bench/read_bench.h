@@ -17,6 +17,10 @@ namespace quillstone_dat::bench {
 struct ReadPass {
   std::uint64_t bytes = 0;
   double seconds = 0;
+  // User and system time of the whole process during the pass: with other
+  // work on the machine, two threads may get less than two cores, but
+  // their CPU time still shows whether they slow each other down.
+  double cpu_seconds = 0;
 
   double bytes_per_second() const {
     return static_cast<double>(bytes) / seconds;
