@@ -72,12 +72,16 @@ class FileTable {
   // Stores `entry` under entry.id, replacing any entry already there.
   void insert_or_replace(const DatFileEntry& entry);
 
+  // Makes room for `count` entries in all, so that inserting up to that
+  // many never rehashes.
+  void reserve(std::size_t count);
+
   const_iterator begin() const { return const_iterator(this, 0); }
   const_iterator end() const { return const_iterator(this, used_.size()); }
 
  private:
   std::size_t slot_of(std::uint32_t id) const;
-  void grow();
+  void rehash(std::size_t capacity);
 
   std::vector<DatFileEntry> slots_;
   std::vector<std::uint8_t> used_;

@@ -44,8 +44,8 @@ class ChainBuffer {
   // size, and at most double what is already held.
   std::uint8_t* room(std::size_t filled, std::size_t count) {
     if (bytes_.size() < filled + count) {
-      bytes_.resize(
-          std::min<std::size_t>(size_, std::max(filled + count, bytes_.size() * 2)));
+      bytes_.resize(std::min<std::size_t>(
+          size_, std::max(filled + count, bytes_.size() * 2)));
     }
     return bytes_.data() + filled;
   }
@@ -119,10 +119,9 @@ class ChainWalk {
       return std::unexpected(payload_out_of_range(current_));
     }
     const std::size_t needed = (remaining() + payload() - 1) / payload();
-    const std::size_t fits =
-        (kMaxOffset - 4 - current_) / block_size_ + 1;  // offsets within 32 bits
+    const std::size_t fits = (kMaxOffset - 4 - current_) / block_size_ +
+                             1;  // offsets within 32 bits
     const std::size_t blocks = std::min({needed, kBatchBlocks, fits});
-    if (blocks < 2) return plain_step();
 
     std::array<std::array<std::uint8_t, 4>, kBatchBlocks> next_fields;
     std::array<ReadSlice, 2 * kBatchBlocks> slices;
@@ -137,8 +136,8 @@ class ChainWalk {
       placed += n;
       total += 4 + n;
     }
-    auto read = file_.read_scattered_at(std::span(slices).first(2 * blocks),
-                                        current_);
+    auto read =
+        file_.read_scattered_at(std::span(slices).first(2 * blocks), current_);
     if (!read && read.error().kind() != IoErrorKind::kInterrupted) {
       return std::unexpected(std::move(read.error()));
     }
@@ -147,8 +146,13 @@ class ChainWalk {
     for (std::size_t i = 0; i < blocks; ++i) {
       const std::uint32_t block = current_;
       const std::uint32_t next = decode_fixed32(next_fields[i].data());
-      if (next == 0) return read_rest_contiguously(std::uint64_t{block} + 4);
-      copied_ += std::min(remaining(), payload());
+      // Block i's payload was read from block + 4 whatever its next field
+      // says; with next 0 the rest follows it directly.
+      const std::size_t n = std::min(remaining(), payload());
+      copied_ += n;
+      if (next == 0) {
+        return read_rest_contiguously(std::uint64_t{block} + 4 + n);
+      }
       current_ = next;
       if (next != block + block_size_) break;
     }
@@ -186,8 +190,8 @@ class ChainWalk {
 }  // namespace
 
 DatResult<std::vector<std::uint8_t>> read_block_chain(
-    const FileExtPolyfill& file, std::uint32_t block_size,
-    std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint) {
+    const FileExtPolyfill& file, std::uint32_t block_size, std::uint32_t offset,
+    std::uint32_t size, std::uint64_t length_hint) {
   if (size == 0) return std::vector<std::uint8_t>{};
   return ChainWalk(file, block_size, offset, size, length_hint).run();
 }

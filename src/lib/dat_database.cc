@@ -9,6 +9,7 @@
 #include "lib/record_reader.h"
 #include "quillstone_dat/lrs.h"
 #include "quillstone_dat/posix_file.h"
+#include "utils/coding.h"
 
 namespace quillstone_dat {
 
@@ -16,8 +17,9 @@ namespace {
 
 // Reads what there is of the header's 80 bytes. A read error stops the
 // bytes where it struck, so the field covering that spot reports it.
-RecordReader header_reader(const FileExtPolyfill& file,
-                           std::array<std::uint8_t, DatHeader::kEncodedSize>& bytes) {
+RecordReader header_reader(
+    const FileExtPolyfill& file,
+    std::array<std::uint8_t, DatHeader::kEncodedSize>& bytes) {
   std::size_t filled = 0;
   std::optional<IoError> error;
   while (filled < bytes.size()) {
@@ -38,14 +40,32 @@ RecordReader header_reader(const FileExtPolyfill& file,
 
 // Nodes visited by one walk: reaching a node twice means the branches form
 // a cycle or share a subtree, either of which would never end or cost
-// exponential time.
+// exponential time. Entries are gathered in walk order and go into the
+// table once the walk is done, so the table is sized once instead of
+// rehashing as it fills. They wait in large fixed chunks: nothing copies
+// them as the list grows, and the chunks are big enough to be handed back
+// to the system when the walk ends instead of staying in the heap.
 struct DatDatabase::WalkState {
+  static constexpr std::size_t kChunkEntries = std::size_t{1} << 16;
+
+  void add(const DatFileEntry& entry) {
+    if (chunks.empty() || chunks.back().size() == kChunkEntries) {
+      chunks.emplace_back().reserve(kChunkEntries);
+    }
+    chunks.back().push_back(entry);
+    ++entry_count;
+  }
+
   std::unordered_set<std::uint32_t> visited;
+  std::vector<std::vector<DatFileEntry>> chunks;
+  std::size_t entry_count = 0;
 };
 
 DatDatabase::DatDatabase(std::shared_ptr<const FileExtPolyfill> file,
                          DatHeader header, std::uint64_t length_at_open)
-    : header_(header), file_(std::move(file)), length_at_open_(length_at_open) {}
+    : header_(header),
+      file_(std::move(file)),
+      length_at_open_(length_at_open) {}
 
 DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
   auto file = PosixFile::open(path);
@@ -84,7 +104,13 @@ DatResult<void> DatDatabase::read_directory() {
 
 DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
   WalkState state;
-  return read_node(offset, state, 1);
+  if (auto walked = read_node(offset, state, 1); !walked) return walked;
+  files_.reserve(files_.size() + state.entry_count);
+  // In walk order: an id met twice keeps the entry read last.
+  for (const std::vector<DatFileEntry>& chunk : state.chunks) {
+    for (const DatFileEntry& entry : chunk) files_.insert_or_replace(entry);
+  }
+  return {};
 }
 
 DatResult<void> DatDatabase::read_node(std::uint32_t offset, WalkState& state,
@@ -96,32 +122,43 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset, WalkState& state,
         " levels at node " + std::to_string(offset)));
   }
   if (!state.visited.insert(offset).second) {
-    return std::unexpected(DatError::corruption(
-        "directory node at offset " + std::to_string(offset) +
-        " is reached twice"));
+    return std::unexpected(DatError::corruption("directory node at offset " +
+                                                std::to_string(offset) +
+                                                " is reached twice"));
   }
   auto node = read_file_data(offset, kNodeSize);
   if (!node) return std::unexpected(std::move(node.error()));
 
-  RecordReader reader(*node);
+  // The node's 1716 bytes are all there, so the branches, the count and
+  // up to 61 entries decode without a failure to report. A larger count
+  // runs out of bytes: that goes through the record reader, which names the
+  // field where the node ends.
+  const std::uint8_t* const bytes = node->data();
   std::array<std::uint32_t, kBranchesPerNode> branches{};
-  for (std::uint32_t& branch : branches) {
-    auto value = reader.u32();
-    if (!value) return std::unexpected(std::move(value.error()));
-    branch = *value;
+  for (std::size_t i = 0; i < kBranchesPerNode; ++i) {
+    branches[i] = decode_fixed32(bytes + 4 * i);
   }
-  auto entry_count = reader.u32();
-  if (!entry_count) return std::unexpected(std::move(entry_count.error()));
-
-  for (std::uint32_t i = 0; i < *entry_count; ++i) {
-    auto entry = read_entry(reader);
-    if (!entry) return std::unexpected(std::move(entry.error()));
-    files_.insert_or_replace(*entry);
+  const std::uint32_t entry_count =
+      decode_fixed32(bytes + 4 * kBranchesPerNode);
+  if (entry_count > kMaxEntriesPerNode) {
+    RecordReader reader(*node);
+    for (std::size_t i = 0; i <= kBranchesPerNode; ++i) (void)reader.u32();
+    for (std::uint32_t i = 0; i < entry_count; ++i) {
+      auto entry = read_entry(reader);
+      if (!entry) return std::unexpected(std::move(entry.error()));
+    }
+    return std::unexpected(DatError::corruption(
+        "directory node at offset " + std::to_string(offset) + " holds " +
+        std::to_string(entry_count) + " entries"));
+  }
+  const std::uint8_t* entry_bytes = bytes + 4 * kBranchesPerNode + 4;
+  for (std::uint32_t i = 0; i < entry_count; ++i) {
+    state.add(decode_entry({entry_bytes, DatFileEntry::kEncodedSize}));
+    entry_bytes += DatFileEntry::kEncodedSize;
   }
   if (branches[0] == 0) return {};
 
-  // entry_count is at most 61 here: a larger count ran out of node bytes.
-  for (std::uint32_t i = 0; i <= *entry_count; ++i) {
+  for (std::uint32_t i = 0; i <= entry_count; ++i) {
     if (branches[i] == 0) continue;
     if (auto child = read_node(branches[i], state, depth + 1); !child) {
       return child;

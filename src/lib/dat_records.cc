@@ -41,8 +41,8 @@ std::expected<DatHeader, BinReadError> read_header(RecordReader& reader) {
     if (!value) return std::unexpected(std::move(value.error()));
     header.*field.member = *value;
   }
-  if (auto done = reader.field_bytes(header.version_string, kHeader,
-                                     "version_string");
+  if (auto done =
+          reader.field_bytes(header.version_string, kHeader, "version_string");
       !done) {
     return std::unexpected(std::move(done.error()));
   }
@@ -74,11 +74,18 @@ std::expected<DatFileEntry, BinReadError> read_entry(RecordReader& reader) {
   return entry;
 }
 
+DatFileEntry decode_entry(std::span<const std::uint8_t> in) {
+  const std::uint8_t* p = in.data();
+  return DatFileEntry{decode_fixed32(p),      decode_fixed32(p + 4),
+                      decode_fixed32(p + 8),  decode_fixed32(p + 12),
+                      decode_fixed32(p + 16), decode_fixed32(p + 20)};
+}
+
 void encode_header(const DatHeader& h, std::span<std::uint8_t> out) {
   const std::uint32_t leading[] = {
-      h.magic,       h.block_size,    h.file_size,     h.dataset,
-      h.subset,      h.free_head,     h.free_tail,     h.free_count,
-      h.root_offset, h.new_lru,       h.old_lru,       h.use_lru,
+      h.magic,         h.block_size,     h.file_size,   h.dataset,
+      h.subset,        h.free_head,      h.free_tail,   h.free_count,
+      h.root_offset,   h.new_lru,        h.old_lru,     h.use_lru,
       h.master_map_id, h.engine_version, h.game_version};
   std::uint8_t* p = out.data();
   for (const std::uint32_t value : leading) {

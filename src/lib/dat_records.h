@@ -19,6 +19,10 @@ namespace quillstone_dat {
 std::expected<DatHeader, BinReadError> read_header(RecordReader& reader);
 std::expected<DatFileEntry, BinReadError> read_entry(RecordReader& reader);
 
+// The entry in `in`, for callers that know all its bytes are there.
+// Precondition: `in` holds DatFileEntry::kEncodedSize bytes.
+DatFileEntry decode_entry(std::span<const std::uint8_t> in);
+
 // Precondition: `out` holds DatHeader::kEncodedSize bytes.
 void encode_header(const DatHeader& header, std::span<std::uint8_t> out);
 // Precondition: `out` holds DatFileEntry::kEncodedSize bytes.

@@ -1,5 +1,6 @@
 #include "quillstone_dat/file_table.h"
 
+#include <algorithm>
 #include <random>
 
 namespace quillstone_dat {
@@ -25,10 +26,17 @@ std::uint64_t mix(std::uint32_t id) {
 
 }  // namespace
 
+// The capacity need not be a power of two: the hash's top 32 bits scaled to
+// the capacity pick the home slot, so a reserved table is sized to its
+// entries rather than to the next power of two, which would up to double
+// the memory a large directory costs.
 std::size_t FileTable::slot_of(std::uint32_t id) const {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = static_cast<std::size_t>(mix(id)) & mask;
-  while (used_[slot] && slots_[slot].id != id) slot = (slot + 1) & mask;
+  const std::size_t capacity = slots_.size();
+  std::size_t slot = static_cast<std::size_t>(
+      (mix(id) >> 32) * static_cast<std::uint64_t>(capacity) >> 32);
+  while (used_[slot] && slots_[slot].id != id) {
+    if (++slot == capacity) slot = 0;
+  }
   return slot;
 }
 
@@ -40,7 +48,9 @@ const DatFileEntry* FileTable::find(std::uint32_t id) const {
 
 void FileTable::insert_or_replace(const DatFileEntry& entry) {
   // Load is kept at most 7/8 so that probes stay short and always end.
-  if ((size_ + 1) * 8 > slots_.size() * 7) grow();
+  if ((size_ + 1) * 8 > slots_.size() * 7) {
+    rehash(slots_.empty() ? kMinCapacity : slots_.size() * 2);
+  }
   const std::size_t slot = slot_of(entry.id);
   if (!used_[slot]) {
     used_[slot] = 1;
@@ -49,9 +59,12 @@ void FileTable::insert_or_replace(const DatFileEntry& entry) {
   slots_[slot] = entry;
 }
 
-void FileTable::grow() {
-  const std::size_t capacity =
-      slots_.empty() ? kMinCapacity : slots_.size() * 2;
+void FileTable::reserve(std::size_t count) {
+  const std::size_t capacity = std::max(kMinCapacity, (count * 8 + 6) / 7);
+  if (capacity > slots_.size()) rehash(capacity);
+}
+
+void FileTable::rehash(std::size_t capacity) {
   std::vector<DatFileEntry> old_slots(capacity);
   std::vector<std::uint8_t> old_used(capacity, 0);
   old_slots.swap(slots_);

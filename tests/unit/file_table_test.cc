@@ -73,6 +73,31 @@ TEST(FileTable, HoldsEveryIdOnceAndIteratesOverAll) {
   EXPECT_EQ(found_absent, 0u);
 }
 
+TEST(FileTable, ReservingKeepsWhatIsThereAndLosesNothingAfter) {
+  const std::vector<std::uint32_t> ids = awkward_ids();
+  FileTable table;
+  table.reserve(0);
+  EXPECT_EQ(table.find(1), nullptr);
+  // Half before the reservation, half after; reserving less than the table
+  // holds changes nothing.
+  const std::size_t half = ids.size() / 2;
+  for (std::size_t i = 0; i < half; ++i) {
+    table.insert_or_replace(entry(ids[i], 1));
+  }
+  table.reserve(ids.size());
+  table.reserve(3);
+  for (std::size_t i = half; i < ids.size(); ++i) {
+    table.insert_or_replace(entry(ids[i], 1));
+  }
+  ASSERT_EQ(table.size(), ids.size());
+  std::size_t wrong = 0;
+  for (const std::uint32_t id : ids) {
+    const DatFileEntry* found = table.find(id);
+    if (found == nullptr || *found != entry(id, 1)) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0u);
+}
+
 TEST(FileTable, InsertingAnIdAgainReplacesItsEntry) {
   const std::vector<std::uint32_t> ids = awkward_ids();
   FileTable table;

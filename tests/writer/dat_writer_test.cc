@@ -4,6 +4,8 @@
 // sorted, bounded nodes, file_size the archive's length); and failures
 // leave the target as it was.
 
+#include "quillstone_dat/dat_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "quillstone_dat/dat_database.h"
-#include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/lrs.h"
 #include "quillstone_dat/posix_file.h"
 #include "support/archive_builder.h"
@@ -94,9 +95,9 @@ TEST_F(DatWriterTest, RoundTripsAtEveryBlockSizeAndStorage) {
   for (std::uint32_t block_size = 8; block_size <= 72; ++block_size) {
     for (const Storage storage :
          {Storage::kPlain, Storage::kCompressed, Storage::kSmallest}) {
-      SCOPED_TRACE(::testing::Message() << "block size " << block_size
-                                        << ", storage "
-                                        << static_cast<int>(storage));
+      SCOPED_TRACE(::testing::Message()
+                   << "block size " << block_size << ", storage "
+                   << static_cast<int>(storage));
       const fs::path target = dir_ / "small.dat";
       auto summary = write_archive(contents, target, block_size, storage);
       ASSERT_TRUE(summary.has_value()) << summary.error().debug();
@@ -113,8 +114,7 @@ TEST_F(DatWriterTest, RoundTripsLargeSetsAndBlocks) {
   for (const std::uint32_t block_size : {256u, 1024u, 4096u, 65536u}) {
     SCOPED_TRACE(block_size);
     const fs::path target = dir_ / "many.dat";
-    auto summary =
-        write_archive(many, target, block_size, Storage::kSmallest);
+    auto summary = write_archive(many, target, block_size, Storage::kSmallest);
     ASSERT_TRUE(summary.has_value()) << summary.error().debug();
     EXPECT_EQ(summary->directory_depth, 3u);
     expect_archive_holds(target, many);
@@ -150,22 +150,20 @@ TEST_F(DatWriterTest, StorageChoicesSetTheFlagsAndSizes) {
 
   DatWriter writer;
   ASSERT_TRUE(writer.add({.id = 1, .contents = text}).has_value());
-  ASSERT_TRUE(writer
-                  .add({.id = 2, .contents = noise,
-                        .storage = Storage::kCompressed})
-                  .has_value());
-  ASSERT_TRUE(writer
-                  .add({.id = 3, .contents = text,
-                        .storage = Storage::kSmallest})
-                  .has_value());
-  ASSERT_TRUE(writer
-                  .add({.id = 4, .contents = noise,
-                        .storage = Storage::kSmallest})
-                  .has_value());
+  ASSERT_TRUE(
+      writer.add({.id = 2, .contents = noise, .storage = Storage::kCompressed})
+          .has_value());
+  ASSERT_TRUE(
+      writer.add({.id = 3, .contents = text, .storage = Storage::kSmallest})
+          .has_value());
+  ASSERT_TRUE(
+      writer.add({.id = 4, .contents = noise, .storage = Storage::kSmallest})
+          .has_value());
   // Already in stored form: written as given, flags included.
   const Bytes packed = compress_lrs(text);
   ASSERT_TRUE(writer
-                  .add({.id = 5, .contents = packed,
+                  .add({.id = 5,
+                        .contents = packed,
                         .storage = Storage::kPreStored,
                         .bit_flags = 0x10001})
                   .has_value());
@@ -184,7 +182,7 @@ TEST_F(DatWriterTest, StorageChoicesSetTheFlagsAndSizes) {
   EXPECT_GT(entry(2).size, 5000u);
   EXPECT_EQ(entry(3).bit_flags, 1u);
   EXPECT_LT(entry(3).size, 5000u / 7);  // 17 bytes per reference at best
-  EXPECT_EQ(entry(4).bit_flags, 0u);  // compression would not pay
+  EXPECT_EQ(entry(4).bit_flags, 0u);    // compression would not pay
   EXPECT_EQ(entry(5).bit_flags, 0x10001u);
   EXPECT_EQ(*db->get_file(5), text);
   EXPECT_EQ(*db->get_file(2), noise);
@@ -299,9 +297,8 @@ TEST_F(DatWriterTest, ChainsAreContiguousAndEndInZero) {
   ASSERT_TRUE(file.has_value());
   for (const DatFileEntry& entry : db->files()) {
     EXPECT_EQ(entry.offset % block_size, 0u);
-    const std::uint32_t blocks =
-        std::max<std::uint32_t>(1, (entry.size + block_size - 5) /
-                                       (block_size - 4));
+    const std::uint32_t blocks = std::max<std::uint32_t>(
+        1, (entry.size + block_size - 5) / (block_size - 4));
     for (std::uint32_t b = 0; b < blocks; ++b) {
       std::uint8_t next[4];
       ASSERT_TRUE(
@@ -366,10 +363,9 @@ TEST_F(DatWriterTest, ReadsContentsFromFilesAtWriteTime) {
   const Bytes data = bytes_of("contents read from a file on disk");
   const fs::path source = write_bytes(dir_ / "source.bin", data);
   DatWriter writer({.block_size = 16});
-  ASSERT_TRUE(writer
-                  .add({.id = 3, .contents = source,
-                        .storage = Storage::kSmallest})
-                  .has_value());
+  ASSERT_TRUE(
+      writer.add({.id = 3, .contents = source, .storage = Storage::kSmallest})
+          .has_value());
   ASSERT_TRUE(writer.add({.id = 4, .contents = dir_.path()}).has_value());
   // A folder is no file's contents.
   ASSERT_FALSE(writer.write(dir_ / "from_files.dat").has_value());

@@ -98,17 +98,23 @@ TEST(LrsCompress, RoundTripsLargeMixedInputs) {
       const std::size_t size = random() % 20000;
       Bytes part;
       switch (random() % 4) {
-        case 0: part = random_bytes(random, size); break;
-        case 1: part = text_like(random, size); break;
-        case 2: part = Bytes(size, static_cast<std::uint8_t>(random())); break;
+        case 0:
+          part = random_bytes(random, size);
+          break;
+        case 1:
+          part = text_like(random, size);
+          break;
+        case 2:
+          part = Bytes(size, static_cast<std::uint8_t>(random()));
+          break;
         default:
           // An earlier stretch of the input again, near or far.
           if (!input.empty()) {
             const std::size_t from = random() % input.size();
             const std::size_t length = std::min(size, input.size() - from);
-            part.assign(input.begin() + static_cast<std::ptrdiff_t>(from),
-                        input.begin() +
-                            static_cast<std::ptrdiff_t>(from + length));
+            part.assign(
+                input.begin() + static_cast<std::ptrdiff_t>(from),
+                input.begin() + static_cast<std::ptrdiff_t>(from + length));
           }
       }
       input.insert(input.end(), part.begin(), part.end());
