@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <unordered_map>
 
 #include "utils/coding.h"
 
@@ -68,11 +70,13 @@ class ChainWalk {
       : file_(file),
         block_size_(block_size),
         size_(size),
+        length_hint_(length_hint),
         current_(offset),
         buffer_(size, length_hint) {}
 
   DatResult<std::vector<std::uint8_t>> run() {
     while (copied_ < size_) {
+      if (copied_ >= length_hint_ && repeat_if_looping()) break;
       auto step = block_size_ > 4 ? batch_step() : plain_step();
       if (!step) return std::unexpected(std::move(step.error()));
     }
@@ -82,6 +86,28 @@ class ChainWalk {
  private:
   std::size_t remaining() const { return size_ - copied_; }
   std::size_t payload() const { return block_size_ - 4; }
+
+  // A chain that has yielded more bytes than the archive holds is likely
+  // to loop. Each step starts where the one before it jumped to, so once
+  // such a start comes round again, every block of the loop has given its
+  // whole payload and the walk would only repeat the bytes since then,
+  // block for block, until `size` is reached. Those bytes are copied here
+  // instead of being read again, one block a call, which for a block of 8
+  // bytes and a size of 4 GiB would be a billion reads. Returns whether
+  // the result is complete.
+  bool repeat_if_looping() {
+    const auto [seen, first_visit] =
+        step_starts_.try_emplace(current_, copied_);
+    if (first_visit) return false;
+    const std::size_t loop_start = seen->second;
+    while (copied_ < size_) {
+      const std::size_t n = std::min(remaining(), copied_ - loop_start);
+      std::uint8_t* const out = buffer_.room(copied_, n);
+      std::memcpy(out, out - (copied_ - loop_start), n);
+      copied_ += n;
+    }
+    return true;
+  }
 
   // One block, read as the format describes it: the next field, then the
   // payload; a next field of 0 brings the whole rest.
@@ -107,7 +133,7 @@ class ChainWalk {
     return {};
   }
 
-  // Reads up to kBatchBlocks blocks in one scattered read on the guess that
+  // Reads up to batch_limit_ blocks in one scattered read on the guess that
   // they lie back to back: next fields land in a scratch array, payloads
   // straight in the result. Every block whose predecessor's next field
   // confirms the guess is kept; at the first that does not, the walk moves
@@ -121,7 +147,7 @@ class ChainWalk {
     const std::size_t needed = (remaining() + payload() - 1) / payload();
     const std::size_t fits = (kMaxOffset - 4 - current_) / block_size_ +
                              1;  // offsets within 32 bits
-    const std::size_t blocks = std::min({needed, kBatchBlocks, fits});
+    const std::size_t blocks = std::min({needed, batch_limit_, fits});
 
     std::array<std::array<std::uint8_t, 4>, kBatchBlocks> next_fields;
     std::array<ReadSlice, 2 * kBatchBlocks> slices;
@@ -143,10 +169,12 @@ class ChainWalk {
     }
     if (!read || *read < total) return plain_step();
 
-    for (std::size_t i = 0; i < blocks; ++i) {
+    std::size_t used = 0;
+    while (used < blocks) {
       const std::uint32_t block = current_;
-      const std::uint32_t next = decode_fixed32(next_fields[i].data());
-      // Block i's payload was read from block + 4 whatever its next field
+      const std::uint32_t next = decode_fixed32(next_fields[used].data());
+      ++used;
+      // The block's payload was read from block + 4 whatever its next field
       // says; with next 0 the rest follows it directly.
       const std::size_t n = std::min(remaining(), payload());
       copied_ += n;
@@ -156,6 +184,9 @@ class ChainWalk {
       current_ = next;
       if (next != block + block_size_) break;
     }
+    // Guess no further ahead than twice the run just found, so a scattered
+    // chain does not read many blocks to keep one.
+    batch_limit_ = std::min(kBatchBlocks, 2 * used);
     return {};
   }
 
@@ -182,7 +213,12 @@ class ChainWalk {
   const FileExtPolyfill& file_;
   const std::uint32_t block_size_;
   const std::size_t size_;
+  const std::uint64_t length_hint_;
   std::uint32_t current_;
+  std::size_t batch_limit_ = kBatchBlocks;
+  // Where steps began once the walk passed the archive's length, and how
+  // many bytes had been copied then.
+  std::unordered_map<std::uint32_t, std::size_t> step_starts_;
   std::size_t copied_ = 0;
   ChainBuffer buffer_;
 };

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <limits>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "lib/block_chain.h"
 #include "support/archive_builder.h"
@@ -20,16 +22,16 @@ using testing::Bytes;
 using testing::MemoryFile;
 
 DatResult<Bytes> plain_chain_read(const FileExtPolyfill& file,
-                                  std::uint32_t block_size, std::uint32_t offset,
-                                  std::uint32_t size) {
+                                  std::uint32_t block_size,
+                                  std::uint32_t offset, std::uint32_t size) {
   Bytes result(size);
   std::size_t copied = 0;
   std::uint32_t current = offset;
   while (copied < size) {
     if (current > std::numeric_limits<std::uint32_t>::max() - 4) {
-      return std::unexpected(DatError::corruption(
-          "block at offset " + std::to_string(current) +
-          " has no payload offset within 32 bits"));
+      return std::unexpected(
+          DatError::corruption("block at offset " + std::to_string(current) +
+                               " has no payload offset within 32 bits"));
     }
     std::array<std::uint8_t, 4> field;
     if (auto read = file.read_exact_at_compat(field, current); !read) {
@@ -40,9 +42,9 @@ DatResult<Bytes> plain_chain_read(const FileExtPolyfill& file,
         next == 0 ? size - copied
                   : std::min<std::size_t>(size - copied, block_size - 4u);
     if (next != 0 && block_size <= 4) {
-      return std::unexpected(DatError::corruption(
-          "block size " + std::to_string(block_size) +
-          " leaves no room for payload"));
+      return std::unexpected(
+          DatError::corruption("block size " + std::to_string(block_size) +
+                               " leaves no room for payload"));
     }
     if (auto read = file.read_exact_at_compat(
             std::span(result).subspan(copied, n), std::uint64_t{current} + 4);
@@ -99,11 +101,12 @@ TEST(BlockChainDifferential, SameBytesOrSameErrorAsThePlainWalk) {
     const RandomChains chains = make_chains(random);
     const MemoryFile file(chains.image);
     for (int query = 0; query < 10; ++query) {
-      const auto offset = static_cast<std::uint32_t>(
-          random() % (chains.image.size() / chains.block_size)) *
+      const auto offset =
+          static_cast<std::uint32_t>(
+              random() % (chains.image.size() / chains.block_size)) *
           chains.block_size;
-      const auto size = static_cast<std::uint32_t>(
-          random() % (chains.image.size() * 2 + 1));
+      const auto size =
+          static_cast<std::uint32_t>(random() % (chains.image.size() * 2 + 1));
       SCOPED_TRACE("block size " + std::to_string(chains.block_size) +
                    ", offset " + std::to_string(offset) + ", size " +
                    std::to_string(size));
@@ -118,6 +121,55 @@ TEST(BlockChainDifferential, SameBytesOrSameErrorAsThePlainWalk) {
         ASSERT_EQ(actual.error().debug(), expected.error().debug());
       }
     }
+  }
+}
+
+// A loop yields its bytes over and over until the size is reached. Read
+// block by block, a 64 MiB entry over one 8-byte block that points at
+// itself costs 16 million reads; the walk must repeat what it has instead.
+TEST(BlockChainDifferential, LoopsAreRepeatedNotReadAgain) {
+  struct Loop {
+    std::uint32_t block_size;
+    std::vector<std::uint32_t> blocks;  // the last points back at the first
+    std::uint32_t size;
+  };
+  const Loop loops[] = {
+      {8, {64}, 64u << 20},
+      {16, {32, 48, 64, 128}, (48u << 20) + 5},
+      {1024, {1024, 2048, 3072, 8192, 4096}, 40u << 20},
+  };
+  for (const Loop& loop : loops) {
+    SCOPED_TRACE(loop.block_size);
+    Bytes image(16384);
+    std::mt19937 random(loop.block_size);
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+    for (std::size_t i = 0; i < loop.blocks.size(); ++i) {
+      encode_fixed32(image.data() + loop.blocks[i],
+                     loop.blocks[(i + 1) % loop.blocks.size()]);
+    }
+    // One pass round the loop, as the plain walk reads it.
+    const auto memory = std::make_shared<MemoryFile>(image);
+    const std::uint32_t period =
+        static_cast<std::uint32_t>(loop.blocks.size()) * (loop.block_size - 4);
+    const auto once =
+        plain_chain_read(*memory, loop.block_size, loop.blocks[0], period);
+    ASSERT_TRUE(once.has_value());
+
+    const testing::FaultyFile counted(
+        memory, [](std::size_t, std::uint64_t) { return std::nullopt; });
+    const auto read = read_block_chain(counted, loop.block_size, loop.blocks[0],
+                                       loop.size, image.size());
+    ASSERT_TRUE(read.has_value()) << read.error().debug();
+    ASSERT_EQ(read->size(), loop.size);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < read->size(); ++i) {
+      if ((*read)[i] != (*once)[i % period]) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u);
+    // Block by block until the walk passes the archive's length, then
+    // none: a few per block of the archive (beyond one opening guess of up
+    // to 256 blocks, two calls each here), not per block of the size.
+    EXPECT_LT(counted.calls(), 512 + 8 * image.size() / (loop.block_size - 4));
   }
 }
 
