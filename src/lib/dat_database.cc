@@ -1,5 +1,6 @@
 #include "quillstone_dat/dat_database.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <unordered_set>
@@ -46,11 +47,17 @@ RecordReader header_reader(
 // them as the list grows, and the chunks are big enough to be handed back
 // to the system when the walk ends instead of staying in the heap.
 struct DatDatabase::WalkState {
-  static constexpr std::size_t kChunkEntries = std::size_t{1} << 16;
+  // Chunks double from the first size up to the largest, so a small
+  // archive allocates little and a large one is gathered without moving
+  // entries that were already read.
+  static constexpr std::size_t kFirstChunkEntries = std::size_t{1} << 10;
+  static constexpr std::size_t kMaxChunkEntries = std::size_t{1} << 16;
 
   void add(const DatFileEntry& entry) {
-    if (chunks.empty() || chunks.back().size() == kChunkEntries) {
-      chunks.emplace_back().reserve(kChunkEntries);
+    if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
+      const std::size_t doublings = std::min<std::size_t>(chunks.size(), 6);
+      chunks.emplace_back().reserve(
+          std::min(kMaxChunkEntries, kFirstChunkEntries << doublings));
     }
     chunks.back().push_back(entry);
     ++entry_count;

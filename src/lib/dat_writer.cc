@@ -21,9 +21,12 @@ namespace quillstone_dat {
 
 namespace {
 
-constexpr std::uint64_t kMaxArchiveSize = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint64_t kMaxStoredSize = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint64_t kHeaderEnd = DatHeader::kFileOffset + DatHeader::kEncodedSize;
+constexpr std::uint64_t kMaxArchiveSize =
+    std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kMaxStoredSize =
+    std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kHeaderEnd =
+    DatHeader::kFileOffset + DatHeader::kEncodedSize;
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
 
 std::string hex_id(std::uint32_t id) {
@@ -59,11 +62,14 @@ class BlockLayout {
   // chain would end past 4 GiB.
   DatResult<std::uint32_t> allocate(std::uint64_t size) {
     const std::uint64_t block_size = block_size_;
-    const std::uint64_t start = (end_ + block_size - 1) / block_size * block_size;
+    const std::uint64_t start =
+        (end_ + block_size - 1) / block_size * block_size;
     // A size this large has no 32-bit entry anyway; it is refused before
     // the product below could overflow.
-    if (size > kMaxStoredSize) return std::unexpected(archive_too_large(start + size));
-    const std::uint64_t end = start + block_count(size, block_size_) * block_size;
+    if (size > kMaxStoredSize)
+      return std::unexpected(archive_too_large(start + size));
+    const std::uint64_t end =
+        start + block_count(size, block_size_) * block_size;
     if (end > kMaxArchiveSize) return std::unexpected(archive_too_large(end));
     end_ = end;
     return static_cast<std::uint32_t>(start);
@@ -80,9 +86,9 @@ class BlockLayout {
 // sticks: later calls do nothing, and status() reports it.
 class ArchiveOutput {
  public:
-  explicit ArchiveOutput(StagedFile& file) : file_(file) {
-    buffer_.reserve(kOutputBufferSize);
-  }
+  // The buffer grows as bytes arrive, up to kOutputBufferSize, so a small
+  // archive never sets up the whole of it.
+  explicit ArchiveOutput(StagedFile& file) : file_(file) {}
 
   void put(std::span<const std::uint8_t> bytes) {
     if (buffer_.size() + bytes.size() > kOutputBufferSize) {
@@ -135,21 +141,21 @@ class ArchiveOutput {
 
 // Lays `bytes` out as a chain of consecutive blocks from `offset`.
 void write_chain(ArchiveOutput& out, std::uint32_t offset,
-                 std::span<const std::uint8_t> bytes, std::uint32_t block_size) {
+                 std::span<const std::uint8_t> bytes,
+                 std::uint32_t block_size) {
   const std::size_t payload = block_size - 4;
   const std::uint64_t blocks = block_count(bytes.size(), block_size);
   out.skip_to(offset);
   for (std::uint64_t block = 0; block < blocks; ++block) {
     const bool last = block + 1 == blocks;
     // The layout has checked that the chain ends within 32 bits.
-    out.put_u32(last ? 0
-                     : static_cast<std::uint32_t>(offset +
-                                                  (block + 1) * block_size));
-    const std::span<const std::uint8_t> piece =
-        bytes.subspan(static_cast<std::size_t>(block) * payload,
-                      std::min(payload, bytes.size() -
-                                            static_cast<std::size_t>(block) *
-                                                payload));
+    out.put_u32(
+        last ? 0
+             : static_cast<std::uint32_t>(offset + (block + 1) * block_size));
+    const std::span<const std::uint8_t> piece = bytes.subspan(
+        static_cast<std::size_t>(block) * payload,
+        std::min(payload,
+                 bytes.size() - static_cast<std::size_t>(block) * payload));
     out.put(piece);
     out.skip_to(out.position() + (payload - piece.size()));
   }
@@ -195,7 +201,8 @@ DatResult<std::vector<std::uint8_t>> read_contents(
 
 DatResult<StoredForm> store(const WriterFile& file) {
   StoredForm form;
-  if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
+  if (const auto* bytes =
+          std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
     form.borrowed = bytes;
   } else {
     auto loaded =
@@ -319,21 +326,23 @@ DatResult<ArchiveSummary> DatWriter::write(
   const std::uint32_t block_size = options_.block_size;
   if (block_size < kMinBlockSize) {
     return std::unexpected(DatError::other(
-        "block size " + std::to_string(block_size) + " is below the minimum of " +
-        std::to_string(kMinBlockSize)));
+        "block size " + std::to_string(block_size) +
+        " is below the minimum of " + std::to_string(kMinBlockSize)));
   }
   std::vector<const WriterFile*> order;
   order.reserve(files_.size());
   for (const WriterFile& file : files_) order.push_back(&file);
-  std::sort(order.begin(), order.end(),
-            [](const WriterFile* a, const WriterFile* b) { return a->id < b->id; });
+  std::sort(
+      order.begin(), order.end(),
+      [](const WriterFile* a, const WriterFile* b) { return a->id < b->id; });
   const DirectoryPlan plan = plan_directory(order.size());
   if (auto fits = check_fits(order, plan.nodes.size(), block_size); !fits) {
     return std::unexpected(std::move(fits.error()));
   }
 
   auto staged = StagedFile::create(target);
-  if (!staged) return std::unexpected(DatError::path_error(target, staged.error()));
+  if (!staged)
+    return std::unexpected(DatError::path_error(target, staged.error()));
   ArchiveOutput out(*staged);
   BlockLayout layout(block_size);
   ArchiveSummary summary;
@@ -352,8 +361,8 @@ DatResult<ArchiveSummary> DatWriter::write(
     write_chain(out, *offset, bytes, block_size);
     if (!out.status()) return std::unexpected(out.status().error());
     entries.push_back({stored->bit_flags, file->id, *offset,
-                       static_cast<std::uint32_t>(bytes.size()), file->timestamp,
-                       file->version});
+                       static_cast<std::uint32_t>(bytes.size()),
+                       file->timestamp, file->version});
     summary.content_bytes += stored->content_size;
     summary.stored_bytes += bytes.size();
     if (entries.back().is_compressed()) ++summary.compressed_count;

@@ -2,6 +2,7 @@
 // chains of 3-byte prefixes kept for the last 4096 positions.
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -23,7 +24,11 @@ constexpr std::size_t kMaxMatch = 17;
 // one; the lookahead rarely pays once a match is near the longest possible.
 constexpr std::size_t kLazyLimit = 12;
 constexpr std::size_t kMaxChainSteps = 32;
-constexpr unsigned kHashBits = 15;
+// The hash table grows with the input up to this many bits, so that the
+// many small files of an archive do not each pay for a table sized for
+// large ones.
+constexpr unsigned kMinHashBits = 8;
+constexpr unsigned kMaxHashBits = 15;
 // A power of two above kMaxDistance, so a position's chain link survives
 // as long as the position is within reach.
 constexpr std::size_t kWindowSlots = 4096;
@@ -41,8 +46,15 @@ class MatchFinder {
  public:
   explicit MatchFinder(std::span<const std::uint8_t> input)
       : input_(input),
-        head_(std::size_t{1} << kHashBits, kNoPosition),
-        prev_(kWindowSlots, kNoPosition) {}
+        hash_bits_(std::clamp<unsigned>(
+            static_cast<unsigned>(std::bit_width(input.size())), kMinHashBits,
+            kMaxHashBits)),
+        // Positions below the input's size need no more slots than that.
+        window_mask_(std::min(kWindowSlots, std::bit_ceil(std::max<std::size_t>(
+                                                input.size(), 1))) -
+                     1),
+        head_(std::size_t{1} << hash_bits_, kNoPosition),
+        prev_(window_mask_ + 1, kNoPosition) {}
 
   // The longest match for the bytes at `pos` among earlier inserted
   // positions; length 0 when there is none of kMinMatch bytes. Then inserts
@@ -51,7 +63,7 @@ class MatchFinder {
     if (input_.size() - pos < kMinMatch) return {};
     const std::size_t hash = hash_at(pos);
     const Match match = longest(pos, head_[hash]);
-    prev_[pos % kWindowSlots] = head_[hash];
+    prev_[pos & window_mask_] = head_[hash];
     head_[hash] = static_cast<std::uint32_t>(pos);
     return match;
   }
@@ -61,7 +73,7 @@ class MatchFinder {
     end = std::min(end, input_.size() - std::min(input_.size(), kMinMatch - 1));
     for (std::size_t pos = first; pos < end; ++pos) {
       const std::size_t hash = hash_at(pos);
-      prev_[pos % kWindowSlots] = head_[hash];
+      prev_[pos & window_mask_] = head_[hash];
       head_[hash] = static_cast<std::uint32_t>(pos);
     }
   }
@@ -72,7 +84,7 @@ class MatchFinder {
     const std::uint32_t prefix = static_cast<std::uint32_t>(p[0]) |
                                  static_cast<std::uint32_t>(p[1]) << 8 |
                                  static_cast<std::uint32_t>(p[2]) << 16;
-    return (prefix * 0x9E3779B1u) >> (32 - kHashBits);
+    return (prefix * 0x9E3779B1u) >> (32 - hash_bits_);
   }
 
   Match longest(std::size_t pos, std::uint32_t candidate) const {
@@ -94,13 +106,15 @@ class MatchFinder {
           if (length == limit) break;
         }
       }
-      candidate = prev_[candidate % kWindowSlots];
+      candidate = prev_[candidate & window_mask_];
     }
     if (best.length < kMinMatch) return {};
     return best;
   }
 
   std::span<const std::uint8_t> input_;
+  unsigned hash_bits_;
+  std::size_t window_mask_;
   std::vector<std::uint32_t> head_;
   std::vector<std::uint32_t> prev_;
 };
