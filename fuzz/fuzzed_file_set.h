@@ -10,7 +10,7 @@
 //               (a duplicate), near the top of the range, a batch of
 //               empty files with consecutive ids, or a scrambled one
 //     bits 5-7  contents: empty, up to 255 bytes of input, up to 65535
-//               bytes of input, a run of one byte up to 64 KiB long
+//               bytes of input, a run of one byte up to 16 KiB long
 //
 // Contents taken from the input end where the input ends. Totals are
 // capped so that one input stays quick to write and read back.
@@ -36,7 +36,7 @@ struct FuzzedFileSet {
 class FileSetReader {
  public:
   static constexpr std::size_t kMaxFiles = 20000;
-  static constexpr std::size_t kMaxContentBytes = 1u << 20;
+  static constexpr std::size_t kMaxContentBytes = 1u << 18;
 
   explicit FileSetReader(std::span<const std::uint8_t> input) : input_(input) {}
 
@@ -132,7 +132,10 @@ class FileSetReader {
         out = take(std::size_t{byte()} << 8 | byte());
         break;
       default: {
-        const std::size_t length = (std::size_t{byte()} << 8 | byte()) + 1;
+        // Past the encoder's 4 KiB window and long enough to span hundreds
+        // of blocks, yet quick to write and read back.
+        const std::size_t length =
+            ((std::size_t{byte()} << 8 | byte()) & 0x3FFF) + 1;
         out.assign(length, byte());
         // A few distinct bytes inside the run leave the encoder some
         // choices to make.
