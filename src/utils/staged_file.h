@@ -1,7 +1,9 @@
-// StagedFile is a file written under a unique temporary name beside its
-// target and renamed over the target by commit(). Destroyed without a
-// successful commit, it removes the temporary file, so the target names
-// either what it named before or the complete new file, never a part.
+// StagedFile is a file written beside its target and renamed over the
+// target by commit(). Where the file system allows, it has no name until
+// commit, so not even a killed process leaves it behind; elsewhere it has a
+// unique hidden temporary name. Destroyed without a successful commit, it
+// removes the temporary file, so the target names either what it named
+// before or the complete new file, never a part.
 
 #ifndef QUILLSTONE_DAT_UTILS_STAGED_FILE_H_
 #define QUILLSTONE_DAT_UTILS_STAGED_FILE_H_
@@ -17,7 +19,7 @@ namespace quillstone_dat {
 
 class StagedFile {
  public:
-  // Creates the temporary file, exclusively, in the target's folder.
+  // Creates the temporary file in the target's folder.
   static std::expected<StagedFile, IoError> create(
       const std::filesystem::path& target);
 
@@ -36,15 +38,13 @@ class StagedFile {
   // Flushes the file to disk, closes it and renames it over the target.
   std::expected<void, IoError> commit();
 
-  const std::filesystem::path& temporary_path() const { return temporary_; }
-
  private:
   StagedFile(std::filesystem::path target, std::filesystem::path temporary,
              int fd)
       : target_(std::move(target)), temporary_(std::move(temporary)), fd_(fd) {}
 
   std::filesystem::path target_;
-  std::filesystem::path temporary_;
+  std::filesystem::path temporary_;  // empty while the file has no name
   int fd_ = -1;
   bool committed_ = false;
 };
