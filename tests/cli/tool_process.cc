@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 #include <system_error>
 
@@ -75,15 +77,22 @@ void drain(Pipe& out, std::string& out_text, Pipe& err, std::string& err_text) {
 
 }  // namespace
 
-ToolResult run_tool(const std::vector<std::string>& args, StdoutTarget target) {
+struct ToolProcess::Pipes {
+  Pipe out;
+  Pipe err;
+};
+
+ToolProcess::ToolProcess(const std::vector<std::string>& args,
+                         StdoutTarget target)
+    : pipes_(std::make_unique<Pipes>()) {
   std::vector<std::string> argv_text = {QUILLSTONE_DAT_TOOL_PATH};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  Pipe out;
-  Pipe err;
+  Pipe& out = pipes_->out;
+  Pipe& err = pipes_->err;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (target == StdoutTarget::kDevFull) {
@@ -95,9 +104,8 @@ ToolResult run_tool(const std::vector<std::string>& args, StdoutTarget target) {
   posix_spawn_file_actions_adddup2(&actions, err.write_end, STDERR_FILENO);
   if (target == StdoutTarget::kClosedPipe) out.close_read();
 
-  pid_t pid = 0;
   const int spawned =
-      ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+      ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     errno = spawned;
@@ -105,16 +113,50 @@ ToolResult run_tool(const std::vector<std::string>& args, StdoutTarget target) {
   }
   out.close_write();
   err.close_write();
+}
 
-  ToolResult result;
-  drain(out, result.out, err, result.err);
+ToolProcess::~ToolProcess() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void ToolProcess::send(int signal) const {
+  if (::kill(pid_, signal) != 0) fail("kill");
+}
+
+std::string ToolProcess::read_stdout_then_close(std::size_t count) {
+  std::string text;
+  std::array<char, 4096> buffer{};
+  while (text.size() < count) {
+    const ssize_t n = ::read(pipes_->out.read_end, buffer.data(),
+                             std::min(buffer.size(), count - text.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail("read");
+    if (n == 0) break;
+    text.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  pipes_->out.close_read();
+  return text;
+}
+
+ToolResult ToolProcess::wait() {
+  ToolResult result;
+  drain(pipes_->out, result.out, pipes_->err, result.err);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0) {
     if (errno != EINTR) fail("waitpid");
   }
+  pid_ = -1;
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+ToolResult run_tool(const std::vector<std::string>& args, StdoutTarget target) {
+  return ToolProcess(args, target).wait();
 }
 
 }  // namespace quillstone_dat::testing

@@ -4,6 +4,9 @@
 #ifndef QUILLSTONE_DAT_TESTS_CLI_TOOL_PROCESS_H_
 #define QUILLSTONE_DAT_TESTS_CLI_TOOL_PROCESS_H_
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,30 @@ enum class StdoutTarget {
   kCapture,     // a pipe read into ToolResult::out
   kDevFull,     // /dev/full: every write fails with ENOSPC
   kClosedPipe,  // a pipe whose reading end is already closed: EPIPE
+};
+
+// A running tool process, for tests that act on it while it runs. Its
+// output is collected by wait(); destroyed before that, it kills the
+// process and reaps it.
+class ToolProcess {
+ public:
+  explicit ToolProcess(const std::vector<std::string>& args,
+                       StdoutTarget target = StdoutTarget::kCapture);
+  ~ToolProcess();
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void send(int signal) const;
+  // Reads `count` bytes of standard output (fewer if it ends first) and
+  // closes the reading end, as `head -c COUNT` does.
+  std::string read_stdout_then_close(std::size_t count);
+  ToolResult wait();
+
+ private:
+  struct Pipes;
+  std::unique_ptr<Pipes> pipes_;
+  pid_t pid_ = -1;
 };
 
 ToolResult run_tool(const std::vector<std::string>& args,
