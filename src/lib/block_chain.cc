@@ -100,6 +100,9 @@ class ChainWalk {
         step_starts_.try_emplace(current_, copied_);
     if (first_visit) return false;
     const std::size_t loop_start = seen->second;
+    // The whole size at once: doubling towards it would copy and briefly
+    // hold half of it again.
+    buffer_.room(copied_, remaining());
     while (copied_ < size_) {
       const std::size_t n = std::min(remaining(), copied_ - loop_start);
       std::uint8_t* const out = buffer_.room(copied_, n);
