@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <latch>
 #include <memory>
@@ -33,6 +34,9 @@ constexpr unsigned kThreads = 8;
 // Enough for the threads' calls to overlap for a good while, even where
 // thread start-up is slow; small enough for ThreadSanitizer.
 constexpr unsigned kRoundsPerThread = 1500;
+// The eight-thread test keeps going this long, however fast the build, so
+// that ThreadSanitizer watches the calls interleave for a few seconds.
+constexpr auto kSharedReadTime = std::chrono::seconds(3);
 
 // Enough files for a root over leaves; sizes from empty to many blocks,
 // every third one stored compressed.
@@ -65,11 +69,15 @@ struct Tally {
   std::uint64_t wrong = 0;
 };
 
+// At least kRoundsPerThread rounds, and more until `until`.
 Tally read_rounds(const DatDatabase& db, const SharedArchive& archive,
-                  unsigned seed) {
+                  unsigned seed,
+                  std::chrono::steady_clock::time_point until = {}) {
   std::mt19937 random(seed);
   Tally tally;
-  for (unsigned round = 0; round < kRoundsPerThread; ++round) {
+  for (unsigned round = 0;
+       round < kRoundsPerThread || std::chrono::steady_clock::now() < until;
+       ++round) {
     const std::size_t i = random() % archive.files.size();
     const TestFile& file = archive.files[i];
     // Odd ids lie between the stored ones.
@@ -94,18 +102,19 @@ TEST(ConcurrentReads, EightThreadsShareOneDatabase) {
 
   std::vector<Tally> tallies(kThreads);
   std::latch start(kThreads);
+  const auto until = std::chrono::steady_clock::now() + kSharedReadTime;
   {
     std::vector<std::jthread> threads;
     for (unsigned t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        tallies[t] = read_rounds(*db, archive, t);
+        tallies[t] = read_rounds(*db, archive, t, until);
       });
     }
   }
   for (unsigned t = 0; t < kThreads; ++t) {
     EXPECT_EQ(tallies[t].wrong, 0u) << "thread " << t;
-    EXPECT_EQ(tallies[t].calls, 6u * kRoundsPerThread) << "thread " << t;
+    EXPECT_GE(tallies[t].calls, 6u * kRoundsPerThread) << "thread " << t;
   }
 }
 
