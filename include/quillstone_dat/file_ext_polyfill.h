@@ -15,12 +15,6 @@
 
 namespace quillstone_dat {
 
-// One piece of a scattered read: `size` bytes to be stored at `data`.
-struct ReadSlice {
-  std::uint8_t* data;
-  std::size_t size;
-};
-
 class FileExtPolyfill {
  public:
   virtual ~FileExtPolyfill() = default;
@@ -30,13 +24,6 @@ class FileExtPolyfill {
   // of file. An error of kind kInterrupted is retried by the callers.
   virtual std::expected<std::size_t, IoError> read_at(
       std::span<std::uint8_t> buffer, std::uint64_t offset) const = 0;
-
-  // One positioned read scattered over `slices` in order, with preadv(2)'s
-  // contract: returns the bytes stored, which may fall short of the total.
-  // The default reads slice by slice with read_at, stops at the first
-  // short read and reports any error.
-  virtual std::expected<std::size_t, IoError> read_scattered_at(
-      std::span<const ReadSlice> slices, std::uint64_t offset) const;
 
   // The file's current length in bytes.
   virtual std::expected<std::uint64_t, IoError> length() const = 0;

@@ -25,8 +25,6 @@ class PosixFile final : public FileExtPolyfill {
 
   std::expected<std::size_t, IoError> read_at(
       std::span<std::uint8_t> buffer, std::uint64_t offset) const override;
-  std::expected<std::size_t, IoError> read_scattered_at(
-      std::span<const ReadSlice> slices, std::uint64_t offset) const override;
   std::expected<std::uint64_t, IoError> length() const override;
 
   // Moves the file cursor; fails on files that cannot seek (a FIFO, say).

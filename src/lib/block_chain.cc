@@ -14,8 +14,12 @@ namespace quillstone_dat {
 namespace {
 
 constexpr std::size_t kGrowthStep = std::size_t{1} << 20;
-// Blocks fetched by one scattered read when a chain looks contiguous.
+// Blocks fetched by one read when a chain looks contiguous.
 constexpr std::size_t kBatchBlocks = 256;
+// A batch is read with its next fields in place, four bytes a block, into
+// the result just past what has been copied; this much room beyond the
+// chain's size lets the last batch do the same.
+constexpr std::size_t kBatchSlack = 4 * kBatchBlocks;
 constexpr std::uint32_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 
 DatError payload_out_of_range(std::uint32_t block) {
@@ -36,18 +40,22 @@ class ChainBuffer {
  public:
   ChainBuffer(std::uint32_t size, std::uint64_t length_hint)
       : size_(size), sized_in_full_(size <= length_hint) {
+    if (sized_in_full_) bytes_.reserve(std::size_t{size} + kBatchSlack);
     bytes_.resize(sized_in_full_ ? size
                                  : std::min<std::size_t>(size, kGrowthStep));
   }
 
   bool sized_in_full() const { return sized_in_full_; }
 
-  // Room for `count` more bytes after `filled`; never beyond the chain's
-  // size, and at most double what is already held.
-  std::uint8_t* room(std::size_t filled, std::size_t count) {
-    if (bytes_.size() < filled + count) {
-      bytes_.resize(std::min<std::size_t>(
-          size_, std::max(filled + count, bytes_.size() * 2)));
+  // Room for `count` more bytes after `filled`, then `slack` bytes of
+  // scratch; never beyond the chain's size plus the slack, and at most
+  // double what is already held.
+  std::uint8_t* room(std::size_t filled, std::size_t count,
+                     std::size_t slack = 0) {
+    const std::size_t wanted = filled + count + slack;
+    if (bytes_.size() < wanted) {
+      bytes_.resize(std::min<std::size_t>(size_ + slack,
+                                          std::max(wanted, bytes_.size() * 2)));
     }
     return bytes_.data() + filled;
   }
@@ -136,13 +144,13 @@ class ChainWalk {
     return {};
   }
 
-  // Reads up to batch_limit_ blocks in one scattered read on the guess that
-  // they lie back to back: next fields land in a scratch array, payloads
-  // straight in the result. Every block whose predecessor's next field
-  // confirms the guess is kept; at the first that does not, the walk moves
-  // to the true next offset. A short or interrupted read falls back to one
-  // plain step, so that the end of the file is met exactly as the plain
-  // walk meets it.
+  // Reads up to batch_limit_ blocks in one read on the guess that they lie
+  // back to back, straight into the result, then moves each payload down
+  // over the next fields before it. Every block whose predecessor's next
+  // field confirms the guess is kept; at the first that does not, the walk
+  // moves to the true next offset. A short or interrupted read falls back
+  // to one plain step, so that the end of the file is met exactly as the
+  // plain walk meets it.
   DatResult<void> batch_step() {
     if (current_ > kMaxOffset - 4) {
       return std::unexpected(payload_out_of_range(current_));
@@ -152,34 +160,28 @@ class ChainWalk {
                              1;  // offsets within 32 bits
     const std::size_t blocks = std::min({needed, batch_limit_, fits});
 
-    std::array<std::array<std::uint8_t, 4>, kBatchBlocks> next_fields;
-    std::array<ReadSlice, 2 * kBatchBlocks> slices;
-    std::size_t total = 0;
     const std::size_t batch_bytes = std::min(remaining(), blocks * payload());
-    std::uint8_t* out = buffer_.room(copied_, batch_bytes);
-    std::size_t placed = 0;
-    for (std::size_t i = 0; i < blocks; ++i) {
-      const std::size_t n = std::min(payload(), batch_bytes - placed);
-      slices[2 * i] = ReadSlice{next_fields[i].data(), 4};
-      slices[2 * i + 1] = ReadSlice{out + placed, n};
-      placed += n;
-      total += 4 + n;
-    }
-    auto read =
-        file_.read_scattered_at(std::span(slices).first(2 * blocks), current_);
+    const std::size_t total = batch_bytes + 4 * blocks;
+    std::uint8_t* const out = buffer_.room(copied_, batch_bytes, 4 * blocks);
+    auto read = file_.read_at({out, total}, current_);
     if (!read && read.error().kind() != IoErrorKind::kInterrupted) {
       return std::unexpected(std::move(read.error()));
     }
     if (!read || *read < total) return plain_step();
 
+    // Block i lies at out + i * block_size_ and its payload goes to
+    // out + i * payload(): below where it was read and short of block
+    // i + 1, so each next field is read before anything overwrites it.
     std::size_t used = 0;
     while (used < blocks) {
       const std::uint32_t block = current_;
-      const std::uint32_t next = decode_fixed32(next_fields[used].data());
-      ++used;
+      const std::uint8_t* const raw = out + used * block_size_;
+      const std::uint32_t next = decode_fixed32(raw);
       // The block's payload was read from block + 4 whatever its next field
       // says; with next 0 the rest follows it directly.
       const std::size_t n = std::min(remaining(), payload());
+      std::memmove(out + used * payload(), raw + 4, n);
+      ++used;
       copied_ += n;
       if (next == 0) {
         return read_rest_contiguously(std::uint64_t{block} + 4 + n);

@@ -17,16 +17,4 @@ std::expected<void, IoError> FileExtPolyfill::read_exact_at_compat(
   return {};
 }
 
-std::expected<std::size_t, IoError> FileExtPolyfill::read_scattered_at(
-    std::span<const ReadSlice> slices, std::uint64_t offset) const {
-  std::size_t total = 0;
-  for (const ReadSlice& slice : slices) {
-    auto n = read_at({slice.data, slice.size}, offset + total);
-    if (!n) return std::unexpected(std::move(n.error()));
-    total += *n;
-    if (*n < slice.size) break;
-  }
-  return total;
-}
-
 }  // namespace quillstone_dat

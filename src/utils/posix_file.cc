@@ -2,15 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <algorithm>
 #include <limits>
 #include <utility>
-#include <vector>
 
 namespace quillstone_dat {
 
@@ -49,24 +45,6 @@ std::expected<std::size_t, IoError> PosixFile::read_at(
   }
   const ssize_t n =
       ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
-  if (n < 0) return std::unexpected(IoError::from_errno(errno));
-  return static_cast<std::size_t>(n);
-}
-
-std::expected<std::size_t, IoError> PosixFile::read_scattered_at(
-    std::span<const ReadSlice> slices, std::uint64_t offset) const {
-  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return std::unexpected(IoError::from_errno(EINVAL));
-  }
-  // One system call takes at most IOV_MAX pieces; the rest is the caller's.
-  std::vector<iovec> pieces;
-  pieces.reserve(std::min<std::size_t>(slices.size(), IOV_MAX));
-  for (const ReadSlice& slice : slices.first(
-           std::min<std::size_t>(slices.size(), IOV_MAX))) {
-    pieces.push_back(iovec{slice.data, slice.size});
-  }
-  const ssize_t n = ::preadv(fd_, pieces.data(), static_cast<int>(pieces.size()),
-                             static_cast<off_t>(offset));
   if (n < 0) return std::unexpected(IoError::from_errno(errno));
   return static_cast<std::size_t>(n);
 }
