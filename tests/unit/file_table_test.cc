@@ -42,6 +42,18 @@ TEST(FileTable, EmptyTableFindsNothing) {
   EXPECT_FALSE(table.contains(0xFFFFFFFF));
 }
 
+// How many of `ids` are missing from `table` or hold another entry than
+// entry(id, 1).
+std::size_t wrong_lookups(const FileTable& table,
+                          const std::vector<std::uint32_t>& ids) {
+  std::size_t wrong = 0;
+  for (const std::uint32_t id : ids) {
+    const DatFileEntry* found = table.find(id);
+    if (found == nullptr || *found != entry(id, 1)) ++wrong;
+  }
+  return wrong;
+}
+
 TEST(FileTable, HoldsEveryIdOnceAndIteratesOverAll) {
   const std::vector<std::uint32_t> ids = awkward_ids();
   ASSERT_GT(ids.size(), 100000u);
@@ -49,12 +61,7 @@ TEST(FileTable, HoldsEveryIdOnceAndIteratesOverAll) {
   for (const std::uint32_t id : ids) table.insert_or_replace(entry(id, 1));
   ASSERT_EQ(table.size(), ids.size());
 
-  std::size_t wrong = 0;
-  for (const std::uint32_t id : ids) {
-    const DatFileEntry* found = table.find(id);
-    if (found == nullptr || *found != entry(id, 1)) ++wrong;
-  }
-  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(wrong_lookups(table, ids), 0u);
 
   std::vector<std::uint32_t> seen;
   for (const DatFileEntry& e : table) seen.push_back(e.id);
@@ -90,12 +97,7 @@ TEST(FileTable, ReservingKeepsWhatIsThereAndLosesNothingAfter) {
     table.insert_or_replace(entry(ids[i], 1));
   }
   ASSERT_EQ(table.size(), ids.size());
-  std::size_t wrong = 0;
-  for (const std::uint32_t id : ids) {
-    const DatFileEntry* found = table.find(id);
-    if (found == nullptr || *found != entry(id, 1)) ++wrong;
-  }
-  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(wrong_lookups(table, ids), 0u);
 }
 
 TEST(FileTable, InsertingAnIdAgainReplacesItsEntry) {
