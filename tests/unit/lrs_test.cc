@@ -7,10 +7,10 @@
 
 #include <cstdint>
 #include <random>
-#include <span>
 #include <vector>
 
 #include "support/archive_builder.h"
+#include "support/lrs_reference.h"
 #include "unit/allocation_probe.h"
 #include "utils/coding.h"
 
@@ -129,43 +129,6 @@ TEST(Lrs, HugeDeclaredSizeReservesOnlyWhatTheStreamCanYield) {
   EXPECT_LT(out.capacity(), std::size_t{1} << 16);
 }
 
-// The decoder written the plain way: byte by byte, growing as it goes.
-Bytes reference_decode(std::span<const std::uint8_t> input) {
-  if (input.size() < 4) return Bytes(input.begin(), input.end());
-  const std::uint64_t declared = decode_fixed32(input.data());
-  const std::span<const std::uint8_t> stream = input.subspan(4);
-  Bytes out;
-  std::size_t pos = 0;
-  unsigned flags = 0;
-  unsigned mask = 0;
-  while (out.size() < declared && pos < stream.size()) {
-    if (mask == 0) {
-      flags = stream[pos++];
-      mask = 0x80;
-    }
-    if ((flags & mask) == 0) {
-      if (pos >= stream.size()) break;
-      out.push_back(stream[pos++]);
-    } else {
-      if (stream.size() - pos < 2) break;
-      const unsigned b0 = stream[pos];
-      const unsigned b1 = stream[pos + 1];
-      pos += 2;
-      const std::size_t distance = b0 + 256 * (b1 >> 4);
-      const std::size_t length = (b1 & 0x0F) + 2;
-      if (distance == 0 || out.empty()) break;
-      for (std::size_t i = 0; i < length && out.size() < declared; ++i) {
-        const std::size_t source =
-            distance > out.size() ? 0 : out.size() - distance;
-        const std::uint8_t byte = out[source];
-        out.push_back(byte);
-      }
-    }
-    mask >>= 1;
-  }
-  return out;
-}
-
 // A payload of random tokens: mostly short back-references that reach into
 // the output, sometimes far ones, end marks, lying sizes and cut streams.
 Bytes random_payload(std::mt19937& random) {
@@ -224,7 +187,7 @@ TEST(Lrs, AgreesWithThePlainDecoderOnRandomStreams) {
   std::mt19937 random(0x4C5253);
   for (int i = 0; i < 20000; ++i) {
     const Bytes input = random_payload(random);
-    const Bytes expected = reference_decode(input);
+    const Bytes expected = testing::reference_decompress_lrs(input);
     const Bytes actual = decompress_lrs(input);
     ASSERT_EQ(actual, expected)
         << "case " << i << ", " << input.size() << " input bytes";
