@@ -1,6 +1,6 @@
 # The fixture executable and its tests. Included from tests/CMakeLists.txt.
 add_executable(resource_provider_fixtures
-  resource_provider_fixtures.cpp
+  resource_provider_fixtures.cc
   common/mod.cc)
 target_include_directories(resource_provider_fixtures PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR})

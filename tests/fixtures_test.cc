@@ -90,7 +90,7 @@ std::optional<std::vector<std::uint32_t>> found_ids(const std::string& report) {
 // retail case's source: a failed check reports the place of its call.
 std::size_t check_line_of(std::string_view piece) {
   std::ifstream source(std::string(QUILLSTONE_DAT_SOURCE_DIR) +
-                       "/tests/resource_provider_fixtures.cpp");
+                       "/tests/resource_provider_fixtures.cc");
   std::size_t call_start = 0;
   std::string line;
   for (std::size_t number = 1; std::getline(source, line); ++number) {
@@ -110,7 +110,7 @@ void expect_retail_failure(const ProcessResult& run,
   EXPECT_NE(run.out.find("test test_retail_dat_provider ... FAILED\n"),
             std::string::npos);
   const std::string block = retail_failure(run.out);
-  const std::string location = "tests/resource_provider_fixtures.cpp:" +
+  const std::string location = "tests/resource_provider_fixtures.cc:" +
                                std::to_string(check_line_of(check_text)) + ":";
   const std::size_t at = block.find(location);
   ASSERT_NE(at, std::string::npos) << block;

@@ -73,7 +73,7 @@ namespace tests {
 
 // The source file holding the cases, relative to the project root.
 inline constexpr std::string_view kCaseSourcePath =
-    "tests/common/motion_command_names.cpp";
+    "tests/common/motion_command_names.cc";
 
 inline constexpr CasePosition kTableIsStrictlySortedPosition{551, 8};
 inline constexpr CasePosition kLookupKnownCommandsPosition{565, 8};
