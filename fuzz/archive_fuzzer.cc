@@ -11,7 +11,7 @@
 #include "budgeted_memory_file.h"
 #include "fuzz_check.h"
 #include "quillstone_dat/dat_database.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat::fuzz {
 namespace {
@@ -56,10 +56,10 @@ void check_present(const DatDatabase& database, const DatFileEntry& entry) {
     return;
   }
   // The decoder never exceeds the declared size in the payload's prefix.
-  if (entry.size >= 4) {
+  if (entry.size >= kSizePrefixSize) {
     const auto stored = database.read_file_data(entry.offset, entry.size);
     if (stored) {
-      check(bytes->size() <= decode_fixed32(stored->data()),
+      check(bytes->size() <= decode_size_prefix(*stored),
             "output within the declared size");
     }
   }

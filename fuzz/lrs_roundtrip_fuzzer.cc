@@ -12,7 +12,7 @@
 #include "fuzz_check.h"
 #include "quillstone_dat/lrs.h"
 #include "support/lrs_reference.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::span<const std::uint8_t> input(data, size);
   const std::vector<std::uint8_t> payload = quillstone_dat::compress_lrs(input);
 
-  check(payload.size() >= 4 &&
-            quillstone_dat::decode_fixed32(payload.data()) == size,
+  check(payload.size() >= quillstone_dat::kSizePrefixSize &&
+            quillstone_dat::decode_size_prefix(payload) == size,
         "the payload declares the input's size");
   check(payload.size() <= size + 4 + (size + 7) / 8,
         "the payload is within the worst case");

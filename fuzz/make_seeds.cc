@@ -14,7 +14,7 @@
 
 #include "quillstone_dat/dat_file_entry.h"
 #include "support/archive_builder.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat::fuzz {
 namespace {
@@ -40,8 +40,8 @@ Bytes pattern(std::size_t size, std::uint8_t salt) {
 
 Bytes lrs_payload(std::uint32_t declared,
                   std::initializer_list<std::uint8_t> stream) {
-  Bytes out(4);
-  encode_fixed32(out.data(), declared);
+  Bytes out(kSizePrefixSize);
+  encode_size_prefix(out, declared);
   out.insert(out.end(), stream);
   return out;
 }
@@ -212,8 +212,8 @@ std::vector<std::pair<std::string, Bytes>> lrs_seeds() {
   // 296 literals, then a back-reference whose distance needs the high
   // nibble.
   {
-    Bytes far(4);
-    encode_fixed32(far.data(), 299);
+    Bytes far(kSizePrefixSize);
+    encode_size_prefix(far, 299);
     for (std::size_t i = 0; i < 296; ++i) {
       if (i % 8 == 0) far.push_back(0);
       far.push_back(static_cast<std::uint8_t>(i * 13 + 5));

@@ -1,13 +1,9 @@
-// DatFileEntry is one directory entry: 24 bytes on disk, six unsigned 32-bit
-// little-endian fields in this order:
-//
-//   0 bit_flags   bit 0 set: the stored bytes are LRS-compressed
-//   4 id          the file id, the entry's key
-//   8 offset      file offset of the first block of the file's chain
-//  12 size        stored bytes in the chain (compressed: the LRS payload,
-//                 its 4-byte size prefix included)
-//  16 timestamp   not interpreted
-//  20 version     not interpreted
+// DatFileEntry is one directory entry: six unsigned 32-bit fields, read
+// from 24 bytes of a directory node (docs/format.md gives the layout).
+// bit_flags bit 0 set means the stored bytes are LRS-compressed; size counts
+// the stored bytes (for a compressed entry, the LRS payload with its 4-byte
+// size prefix); timestamp and version are stored and not interpreted. A
+// small value, copied freely.
 
 #ifndef QUILLSTONE_DAT_DAT_FILE_ENTRY_H_
 #define QUILLSTONE_DAT_DAT_FILE_ENTRY_H_
@@ -18,8 +14,6 @@
 namespace quillstone_dat {
 
 struct DatFileEntry {
-  static constexpr std::size_t kEncodedSize = 24;
-
   std::uint32_t bit_flags = 0;
   std::uint32_t id = 0;
   std::uint32_t offset = 0;

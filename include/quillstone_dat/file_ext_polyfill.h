@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <utility>
 
 #include "quillstone_dat/io_error.h"
 
@@ -33,7 +34,19 @@ class FileExtPolyfill {
   // UnexpectedEof "failed to fill whole buffer". An empty buffer succeeds
   // without any read.
   std::expected<void, IoError> read_exact_at_compat(
-      std::span<std::uint8_t> buffer, std::uint64_t offset) const;
+      std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+      auto n = read_at(buffer.subspan(filled), offset + filled);
+      if (!n) {
+        if (n.error().kind() == IoErrorKind::kInterrupted) continue;
+        return std::unexpected(std::move(n.error()));
+      }
+      if (*n == 0) return std::unexpected(IoError::fill_whole_buffer());
+      filled += *n;
+    }
+    return {};
+  }
 };
 
 }  // namespace quillstone_dat

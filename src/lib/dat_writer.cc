@@ -9,12 +9,10 @@
 #include <span>
 #include <string>
 
-#include "lib/dat_records.h"
+#include "format/records.h"
 #include "lib/directory_plan.h"
-#include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
-#include "quillstone_dat/posix_file.h"
-#include "utils/coding.h"
+#include "utils/posix_file.h"
 #include "utils/staged_file.h"
 
 namespace quillstone_dat {
@@ -25,8 +23,6 @@ constexpr std::uint64_t kMaxArchiveSize =
     std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint64_t kMaxStoredSize =
     std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint64_t kHeaderEnd =
-    DatHeader::kFileOffset + DatHeader::kEncodedSize;
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
 
 std::string hex_id(std::uint32_t id) {
@@ -102,9 +98,9 @@ class ArchiveOutput {
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
   }
 
-  void put_u32(std::uint32_t value) {
-    std::uint8_t encoded[4];
-    encode_fixed32(encoded, value);
+  void put_next_field(std::uint32_t next) {
+    std::uint8_t encoded[kNextFieldSize];
+    encode_next_field(encoded, next);
     put(encoded);
   }
 
@@ -149,7 +145,7 @@ void write_chain(ArchiveOutput& out, std::uint32_t offset,
   for (std::uint64_t block = 0; block < blocks; ++block) {
     const bool last = block + 1 == blocks;
     // The layout has checked that the chain ends within 32 bits.
-    out.put_u32(
+    out.put_next_field(
         last ? 0
              : static_cast<std::uint32_t>(offset + (block + 1) * block_size));
     const std::span<const std::uint8_t> piece = bytes.subspan(
@@ -270,28 +266,25 @@ DatResult<void> check_fits(std::span<const WriterFile* const> files,
     if (!placed) return std::unexpected(std::move(placed.error()));
   }
   for (std::size_t node = 0; node < node_count; ++node) {
-    auto placed = layout.allocate(DatDatabase::kNodeSize);
+    auto placed = layout.allocate(kNodeSize);
     if (!placed) return std::unexpected(std::move(placed.error()));
   }
   return {};
 }
 
-std::array<std::uint8_t, DatDatabase::kNodeSize> encode_node(
-    const PlannedNode& node, std::span<const DatFileEntry> entries,
+std::array<std::uint8_t, kNodeSize> encode_node(
+    const PlannedNode& planned, std::span<const DatFileEntry> entries,
     std::span<const std::uint32_t> node_offsets) {
-  std::array<std::uint8_t, DatDatabase::kNodeSize> bytes{};
-  std::uint8_t* p = bytes.data();
-  for (const std::size_t child : node.children) {
-    encode_fixed32(p, node_offsets[child]);
-    p += 4;
+  DirectoryNode node;
+  for (std::size_t i = 0; i < planned.children.size(); ++i) {
+    node.branches[i] = node_offsets[planned.children[i]];
   }
-  p = bytes.data() + DatDatabase::kBranchesPerNode * 4;
-  encode_fixed32(p, static_cast<std::uint32_t>(node.entries.size()));
-  p += 4;
-  for (const std::size_t entry : node.entries) {
-    encode_entry(entries[entry], {p, DatFileEntry::kEncodedSize});
-    p += DatFileEntry::kEncodedSize;
+  node.entry_count = static_cast<std::uint32_t>(planned.entries.size());
+  for (std::size_t i = 0; i < planned.entries.size(); ++i) {
+    node.entries[i] = entries[planned.entries[i]];
   }
+  std::array<std::uint8_t, kNodeSize> bytes;
+  encode_directory_node(node, bytes);
   return bytes;
 }
 
@@ -371,7 +364,7 @@ DatResult<ArchiveSummary> DatWriter::write(
   std::vector<std::uint32_t> node_offsets;
   node_offsets.reserve(plan.nodes.size());
   for (std::size_t node = 0; node < plan.nodes.size(); ++node) {
-    auto offset = layout.allocate(DatDatabase::kNodeSize);
+    auto offset = layout.allocate(kNodeSize);
     if (!offset) return std::unexpected(std::move(offset.error()));
     node_offsets.push_back(*offset);
   }
@@ -384,9 +377,9 @@ DatResult<ArchiveSummary> DatWriter::write(
   DatHeader header = header_of(options_);
   header.file_size = static_cast<std::uint32_t>(layout.end());
   header.root_offset = node_offsets.empty() ? 0 : node_offsets.front();
-  std::array<std::uint8_t, DatHeader::kEncodedSize> encoded{};
+  std::array<std::uint8_t, kHeaderSize> encoded{};
   encode_header(header, encoded);
-  if (auto done = staged->write_at(encoded, DatHeader::kFileOffset); !done) {
+  if (auto done = staged->write_at(encoded, kHeaderOffset); !done) {
     return std::unexpected(std::move(done.error()));
   }
   if (auto done = staged->set_length(layout.end()); !done) {

@@ -1,15 +1,15 @@
 #include "lib/directory_plan.h"
 
+#include "format/records.h"
+
 namespace quillstone_dat {
 
 namespace {
 
-constexpr std::uint64_t kFanOut = 62;  // children of a full node
-
 // Entries that a full tree of `height` levels holds: 62^height - 1.
 std::uint64_t capacity(std::uint32_t height) {
   std::uint64_t nodes_wide = 1;
-  for (std::uint32_t level = 0; level < height; ++level) nodes_wide *= kFanOut;
+  for (std::uint32_t level = 0; level < height; ++level) nodes_wide *= kNodeBranches;
   return nodes_wide - 1;
 }
 

@@ -14,7 +14,7 @@
 #include <bit>
 #include <cstring>
 
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat {
 
@@ -261,14 +261,20 @@ class Decoder {
 }  // namespace
 
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
-  if (input.size() < 4) return {input.begin(), input.end()};
-  const std::uint32_t declared = decode_fixed32(input.data());
-  const std::size_t stream_size = input.size() - 4;
+  if (input.size() < kSizePrefixSize) return {input.begin(), input.end()};
+  const std::uint32_t declared = decode_size_prefix(input);
+  const std::size_t stream_size = input.size() - kSizePrefixSize;
   // The result is reserved once to what it can reach; a declared size beyond
   // what the stream can yield reserves nothing extra.
   const std::size_t limit =
       std::min<std::size_t>(declared, max_output_of_stream(stream_size));
-  return Decoder(input.data() + 4, stream_size, limit).run();
+  return Decoder(input.data() + kSizePrefixSize, stream_size, limit).run();
+}
+
+std::optional<std::uint32_t> lrs_declared_size(
+    std::span<const std::uint8_t> input) {
+  if (input.size() < kSizePrefixSize) return std::nullopt;
+  return decode_size_prefix(input);
 }
 
 }  // namespace quillstone_dat

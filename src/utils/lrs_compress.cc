@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "quillstone_dat/lrs.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat {
 
@@ -164,9 +164,9 @@ std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input) {
   }
   // Every token costs no more than its bytes as literals, so the payload
   // never outgrows the input plus the prefix and one flag byte per eight.
-  std::vector<std::uint8_t> out(4 + size + (size + 7) / 8);
-  encode_fixed32(out.data(), static_cast<std::uint32_t>(size));
-  TokenWriter tokens(out.data() + 4);
+  std::vector<std::uint8_t> out(kSizePrefixSize + size + (size + 7) / 8);
+  encode_size_prefix(out, static_cast<std::uint32_t>(size));
+  TokenWriter tokens(out.data() + kSizePrefixSize);
   MatchFinder finder(input);
 
   std::size_t pos = 0;

@@ -1,4 +1,4 @@
-#include "quillstone_dat/posix_file.h"
+#include "utils/posix_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

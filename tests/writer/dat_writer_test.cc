@@ -16,9 +16,9 @@
 
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
-#include "quillstone_dat/posix_file.h"
+#include "utils/posix_file.h"
 #include "support/archive_builder.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -227,25 +227,21 @@ struct TreeShape {
 
 void walk_node(const DatDatabase& db, std::uint32_t offset, std::size_t depth,
                TreeShape& shape) {
-  auto bytes = db.read_file_data(offset, DatDatabase::kNodeSize);
-  ASSERT_TRUE(bytes.has_value()) << bytes.error().debug();
+  const auto node = read_directory_node(db, offset);
+  ASSERT_TRUE(node.has_value()) << node.error().debug();
   ++shape.nodes;
-  const std::uint8_t* p = bytes->data();
-  const std::uint32_t count = decode_fixed32(p + 62 * 4);
-  ASSERT_GE(count, 1u);
-  ASSERT_LE(count, 61u);
-  const bool leaf = decode_fixed32(p) == 0;
-  for (std::uint32_t i = 0; i <= count; ++i) {
-    const std::uint32_t child = decode_fixed32(p + 4 * i);
+  ASSERT_GE(node->entry_count, 1u);
+  ASSERT_LE(node->entry_count, kNodeMaxEntries);
+  const bool leaf = node->is_leaf();
+  for (std::uint32_t i = 0; i <= node->entry_count; ++i) {
+    const std::uint32_t child = node->branches[i];
     // An internal node with k entries has exactly k + 1 children.
     ASSERT_EQ(child == 0, leaf) << "branch " << i << " of node at " << offset;
     if (!leaf) walk_node(db, child, depth + 1, shape);
-    if (i < count) {
-      shape.in_order_ids.push_back(decode_fixed32(p + 62 * 4 + 4 + 24 * i + 4));
-    }
+    if (i < node->entry_count) shape.in_order_ids.push_back(node->entries[i].id);
   }
-  for (std::uint32_t i = count + 1; i < 62; ++i) {
-    EXPECT_EQ(decode_fixed32(p + 4 * i), 0u);
+  for (std::uint32_t i = node->entry_count + 1; i < kNodeBranches; ++i) {
+    EXPECT_EQ(node->branches[i], 0u);
   }
   if (leaf) shape.leaf_depths.push_back(depth);
 }
@@ -300,13 +296,13 @@ TEST_F(DatWriterTest, ChainsAreContiguousAndEndInZero) {
     const std::uint32_t blocks = std::max<std::uint32_t>(
         1, (entry.size + block_size - 5) / (block_size - 4));
     for (std::uint32_t b = 0; b < blocks; ++b) {
-      std::uint8_t next[4];
+      std::uint8_t next[kNextFieldSize];
       ASSERT_TRUE(
           file->read_exact_at_compat(next, entry.offset + b * block_size)
               .has_value());
       const std::uint32_t expected =
           b + 1 == blocks ? 0 : entry.offset + (b + 1) * block_size;
-      EXPECT_EQ(decode_fixed32(next), expected) << "id " << entry.id;
+      EXPECT_EQ(decode_next_field(next), expected) << "id " << entry.id;
     }
   }
 }

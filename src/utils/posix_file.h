@@ -1,8 +1,8 @@
 // PosixFile is a file opened read-only, read with pread(2). It owns its
 // descriptor and closes it when destroyed; it is movable, not copyable.
 
-#ifndef QUILLSTONE_DAT_POSIX_FILE_H_
-#define QUILLSTONE_DAT_POSIX_FILE_H_
+#ifndef QUILLSTONE_DAT_UTILS_POSIX_FILE_H_
+#define QUILLSTONE_DAT_UTILS_POSIX_FILE_H_
 
 #include <expected>
 #include <filesystem>
@@ -40,4 +40,4 @@ class PosixFile final : public FileExtPolyfill {
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_POSIX_FILE_H_
+#endif  // QUILLSTONE_DAT_UTILS_POSIX_FILE_H_
