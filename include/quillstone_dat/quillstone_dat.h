@@ -4,6 +4,7 @@
 #define QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 
 #include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/dat_editor.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/dat_writer.h"

@@ -1,0 +1,110 @@
+// DatEditor changes an archive in place: it adds, replaces and removes
+// files, writing only the new files' chains and the directory nodes on the
+// way from each changed entry up to the root, so an edit costs in writes
+// what it changes, not the archive's size.
+//
+// Changes are staged by put() and remove() and applied by commit(), by
+// copy on write: new chains and nodes go only into blocks that nothing in
+// the archive uses (the free list's, else appended at the end); once they
+// are on stable storage, one 80-byte write of the header makes them the
+// archive. A crash or power cut at any moment leaves either the archive as
+// it was or the archive with the whole commit, never a mix; at worst, the
+// blocks the commit had just let go are neither used nor on the free list.
+// Blocks let go go on the free list afterwards and are used again by later
+// commits.
+//
+// The editor holds an exclusive flock(2) on the archive from open() until
+// it is destroyed; a second editor fails at once. Readers take no lock.
+// A DatDatabase opened before a commit keeps reading the archive as it was
+// until a later commit reuses the blocks this one let go: readers should
+// open the archive again after an edit.
+//
+// Archives of any writer can be edited, with chains in any order and at
+// any offset. A directory that is not a sound B-tree (ids out of order or
+// repeated, leaves at different depths) is rewritten whole, holding what a
+// DatDatabase reads from it. A free list that cannot be trusted is left
+// alone: the commit appends instead and starts a new list.
+
+#ifndef QUILLSTONE_DAT_DAT_EDITOR_H_
+#define QUILLSTONE_DAT_DAT_EDITOR_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "quillstone_dat/dat_writer.h"
+#include "quillstone_dat/error.h"
+
+namespace quillstone_dat {
+
+class WritableFile;
+
+// What a commit changed.
+struct CommitSummary {
+  std::uint32_t added = 0;     // files whose id was not in the archive
+  std::uint32_t replaced = 0;  // files put over an existing id
+  std::uint32_t removed = 0;
+  std::uint64_t blocks_reused = 0;    // taken from the free list
+  std::uint64_t blocks_appended = 0;  // added at the end of the file
+  std::uint64_t blocks_freed = 0;     // put on the free list afterwards
+  // Blocks the commit let go that could not go on the free list: shared
+  // with a chain still in use, laid out unlike the list's blocks, or left
+  // out because writing the list failed after the commit. They stay unused.
+  std::uint64_t blocks_leaked = 0;
+  // The header's free list could not be trusted; the commit did not use
+  // it, and the archive's list now holds only the blocks this commit
+  // freed. `free_list_problem` says what was wrong with it.
+  bool free_list_discarded = false;
+  std::string free_list_problem;
+  // The directory was not a sound B-tree and was written anew.
+  bool directory_rebuilt = false;
+};
+
+class DatEditor {
+ public:
+  // Opens the archive at `path` for editing: reads its header and
+  // directory and follows every chain's next fields to learn which blocks
+  // are in use. PathError when the file cannot be opened for reading and
+  // writing; Other when another editor holds it; the reader's errors when
+  // it is not an archive; Other for a block size under
+  // DatWriter::kMinBlockSize.
+  static DatResult<DatEditor> open(const std::filesystem::path& path);
+
+  // The same over `file` (src/utils/writable_file.h, the library's
+  // internal file interface): how the tests put a simulated disk beneath
+  // the editor.
+  static DatResult<DatEditor> open(std::shared_ptr<WritableFile> file);
+
+  DatEditor(DatEditor&&) noexcept;
+  DatEditor& operator=(DatEditor&&) noexcept;
+  DatEditor(const DatEditor&) = delete;
+  DatEditor& operator=(const DatEditor&) = delete;
+  ~DatEditor();
+
+  // Stages `file` for the next commit, stored as its Storage asks (as
+  // DatWriter stores it). A file put over an id already in the archive
+  // replaces it; put twice, the last one counts. Contents given by path
+  // are read at commit.
+  DatResult<void> put(WriterFile file);
+
+  // Stages the removal of `id`; NotFound when neither the archive nor the
+  // staged files hold it.
+  DatResult<void> remove(std::uint32_t id);
+
+  // Applies the staged changes, as described above. On failure (the disk
+  // full or failing, a file to put unreadable, the archive passing 4 GiB)
+  // the archive is as it was, the error says why, and the changes stay
+  // staged for another try. A commit with nothing staged writes nothing.
+  DatResult<CommitSummary> commit();
+
+ private:
+  class State;
+  explicit DatEditor(std::unique_ptr<State> state);
+
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quillstone_dat
+
+#endif  // QUILLSTONE_DAT_DAT_EDITOR_H_

@@ -1,0 +1,75 @@
+#include "lib/block_allocator.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "format/records.h"
+
+namespace quillstone_dat {
+
+namespace {
+
+constexpr std::uint64_t kMaxArchiveSize =
+    std::numeric_limits<std::uint32_t>::max();
+
+}  // namespace
+
+std::uint64_t blocks_for(std::uint64_t size, std::uint32_t block_size) {
+  const std::uint64_t payload = block_size - kNextFieldSize;
+  return std::max<std::uint64_t>(1, (size + payload - 1) / payload);
+}
+
+DatError archive_too_large(std::uint64_t end) {
+  return DatError::other("archive would reach " + std::to_string(end) +
+                         " bytes, past the 4 GiB that 32-bit offsets address");
+}
+
+BlockAllocator::BlockAllocator(std::uint32_t block_size, const FreeList& list,
+                               std::uint64_t append_point)
+    : block_size_(block_size), list_(list), end_(append_point) {}
+
+DatResult<ChainPlacement> BlockAllocator::place(std::uint64_t size) {
+  const std::uint64_t count = blocks_for(size, block_size_);
+  const std::uint64_t from_list =
+      std::min<std::uint64_t>(count, list_.blocks.size() - taken_);
+  const std::uint64_t new_end = end_ + (count - from_list) * block_size_;
+  if (new_end > kMaxArchiveSize)
+    return std::unexpected(archive_too_large(new_end));
+
+  ChainPlacement chain;
+  chain.blocks.reserve(count);
+  chain.nexts.reserve(count);
+  for (std::uint64_t i = 0; i < from_list; ++i) {
+    chain.blocks.push_back(list_.blocks[taken_]);
+    chain.nexts.push_back(list_.links[taken_]);
+    ++taken_;
+  }
+  for (std::uint64_t i = from_list; i < count; ++i) {
+    chain.blocks.push_back(static_cast<std::uint32_t>(end_));
+    chain.nexts.push_back(0);
+    end_ += block_size_;
+    ++appended_;
+  }
+  // Within the list each link already names the following block; where the
+  // chain leaves the list, or between appended blocks, the next field must
+  // name the block that follows.
+  for (std::size_t i = 0; i + 1 < chain.blocks.size(); ++i) {
+    chain.nexts[i] = chain.blocks[i + 1];
+  }
+  return chain;
+}
+
+std::uint32_t BlockAllocator::remaining_head() const {
+  return taken_ < list_.blocks.size() ? list_.blocks[taken_] : 0;
+}
+
+std::uint32_t BlockAllocator::remaining_tail() const {
+  return taken_ < list_.blocks.size() ? list_.blocks.back() : 0;
+}
+
+std::uint32_t BlockAllocator::remaining_count() const {
+  return static_cast<std::uint32_t>(list_.blocks.size() - taken_);
+}
+
+}  // namespace quillstone_dat

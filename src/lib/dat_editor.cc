@@ -1,0 +1,482 @@
+#include "quillstone_dat/dat_editor.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+#include <map>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+#include "format/records.h"
+#include "lib/block_allocator.h"
+#include "lib/block_chain.h"
+#include "lib/directory_tree.h"
+#include "lib/free_list.h"
+#include "lib/space_map.h"
+#include "lib/stored_form.h"
+#include "lib/write_batch.h"
+#include "quillstone_dat/dat_database.h"
+#include "utils/writable_file.h"
+
+namespace quillstone_dat {
+
+namespace {
+
+constexpr std::uint64_t kMaxArchiveSize =
+    std::numeric_limits<std::uint32_t>::max();
+
+// A chain as an entry or a node names it.
+struct Chain {
+  std::uint32_t offset = 0;
+  std::uint32_t size = 0;
+  friend auto operator<=>(const Chain&, const Chain&) = default;
+};
+
+Chain chain_of(const DatFileEntry& entry) { return {entry.offset, entry.size}; }
+
+std::uint64_t round_up(std::uint64_t value, std::uint32_t step) {
+  return (value + step - 1) / step * step;
+}
+
+// The blocks a range of a chain lies in: one every block_size bytes from
+// its start, the last one whole although the chain may use only part of it.
+std::uint64_t block_end(const ByteRange& range, std::uint32_t block_size) {
+  return range.begin + round_up(range.end - range.begin, block_size);
+}
+
+std::vector<std::uint32_t> blocks_of(const std::vector<ByteRange>& ranges,
+                                     std::uint32_t block_size) {
+  std::vector<std::uint32_t> blocks;
+  for (const ByteRange& range : ranges) {
+    for (std::uint64_t block = range.begin; block < range.end;
+         block += block_size) {
+      blocks.push_back(static_cast<std::uint32_t>(block));
+    }
+  }
+  return blocks;
+}
+
+}  // namespace
+
+class DatEditor::State {
+ public:
+  static DatResult<std::unique_ptr<State>> open(
+      std::shared_ptr<WritableFile> file);
+
+  DatResult<void> put(WriterFile file);
+  DatResult<void> remove(std::uint32_t id);
+  DatResult<CommitSummary> commit();
+
+ private:
+  explicit State(std::shared_ptr<WritableFile> file) : file_(std::move(file)) {}
+
+  DatResult<void> load();
+  // Marks the chain's bytes as in use; a chain that cannot be followed
+  // whole stays in use for as long as the editor lives.
+  void hold(const Chain& chain);
+  std::uint32_t block_size() const { return header_.block_size; }
+  // Writes the batch, makes the file `length` bytes long and flushes it.
+  // On failure the file is cut back to its length before, so that a full
+  // disk leaves it as it was.
+  std::expected<void, IoError> write_blocks(const WriteBatch& batch,
+                                            std::uint64_t length);
+  // Writes the header in one write and flushes it.
+  std::expected<void, IoError> write_header(const DatHeader& header);
+  // Puts the blocks of `released` chains on the free list, as far as
+  // nothing else uses them; counts them in `summary`.
+  void free_chains(const std::vector<Chain>& released, CommitSummary& summary);
+
+  std::shared_ptr<WritableFile> file_;
+  DatHeader header_;
+  std::uint64_t length_ = 0;
+  DirectoryTree tree_;
+  bool rebuild_pending_ = false;
+  SpaceMap space_;
+  std::set<Chain> broken_chains_;
+  std::uint64_t append_point_ = 0;
+  FreeList free_list_;
+  std::optional<std::string> free_list_problem_;
+  std::map<std::uint32_t, WriterFile> puts_;
+  std::set<std::uint32_t> removals_;
+  // A header write failed and the header on disk may be the new one.
+  bool header_in_doubt_ = false;
+};
+
+DatResult<std::unique_ptr<DatEditor::State>> DatEditor::State::open(
+    std::shared_ptr<WritableFile> file) {
+  std::unique_ptr<State> state(new State(std::move(file)));
+  if (auto loaded = state->load(); !loaded) {
+    return std::unexpected(std::move(loaded.error()));
+  }
+  return state;
+}
+
+DatResult<void> DatEditor::State::load() {
+  // The reader's view of the archive is what the editor keeps.
+  auto database = DatDatabase::open(file_);
+  if (!database) return std::unexpected(std::move(database.error()));
+  header_ = database->header();
+  if (block_size() < DatWriter::kMinBlockSize) {
+    return std::unexpected(DatError::other(
+        "block size " + std::to_string(block_size()) +
+        " is below the minimum of " + std::to_string(DatWriter::kMinBlockSize) +
+        " that an archive can be edited with"));
+  }
+  auto length = file_->length();
+  if (!length) return std::unexpected(std::move(length.error()));
+  length_ = *length;
+  auto tree =
+      DirectoryTree::load(*file_, block_size(), header_.root_offset, length_);
+  if (!tree) return std::unexpected(std::move(tree.error()));
+  tree_ = std::move(*tree);
+
+  append_point_ = std::max<std::uint64_t>(header_.file_size, kHeaderEnd);
+  const std::vector<std::uint32_t> nodes = tree_.node_offsets();
+  for (const std::uint32_t node : nodes) hold({node, kNodeSize});
+  for (const DatFileEntry& entry : tree_.entries()) hold(chain_of(entry));
+
+  if (tree_.shape_fault()) {
+    std::vector<DatFileEntry> entries(database->files().begin(),
+                                      database->files().end());
+    std::ranges::sort(entries, {}, &DatFileEntry::id);
+    tree_ = DirectoryTree::build(entries, nodes);
+    rebuild_pending_ = true;
+  }
+
+  auto list = walk_free_list(*file_, length_, header_);
+  if (list) {
+    for (const std::uint32_t block : list->blocks) {
+      if (!space_.is_free({block, std::uint64_t{block} + block_size()})) {
+        list = std::unexpected("free block " + std::to_string(block) +
+                               " is used by a file or directory node");
+        break;
+      }
+    }
+  }
+  if (list) {
+    free_list_ = std::move(*list);
+    for (const std::uint32_t block : free_list_.blocks) {
+      append_point_ = std::max<std::uint64_t>(
+          append_point_, std::uint64_t{block} + block_size());
+    }
+  } else {
+    free_list_problem_ = std::move(list.error());
+  }
+  append_point_ = round_up(append_point_, block_size());
+  return {};
+}
+
+void DatEditor::State::hold(const Chain& chain) {
+  if (chain.size == 0) return;
+  const ChainExtent extent =
+      chain_extent(*file_, length_, block_size(), chain.offset, chain.size);
+  for (const ByteRange& range : extent.ranges) {
+    space_.add(range);
+    append_point_ = std::max(append_point_, block_end(range, block_size()));
+  }
+  if (extent.fault) broken_chains_.insert(chain);
+}
+
+DatResult<void> DatEditor::State::put(WriterFile file) {
+  removals_.erase(file.id);
+  const std::uint32_t id = file.id;
+  puts_.insert_or_assign(id, std::move(file));
+  return {};
+}
+
+DatResult<void> DatEditor::State::remove(std::uint32_t id) {
+  const bool staged = puts_.erase(id) > 0;
+  // A put stages no removal, so an id staged for removal is not staged.
+  bool stored = false;
+  if (tree_.find(id) != nullptr) stored = removals_.insert(id).second;
+  if (!staged && !stored) return std::unexpected(DatError::not_found(id));
+  return {};
+}
+
+std::expected<void, IoError> DatEditor::State::write_header(
+    const DatHeader& header) {
+  std::array<std::uint8_t, kHeaderSize> bytes{};
+  encode_header(header, bytes);
+  if (auto written = file_->write_at(bytes, kHeaderOffset); !written) {
+    return written;
+  }
+  return file_->sync();
+}
+
+std::expected<void, IoError> DatEditor::State::write_blocks(
+    const WriteBatch& batch, std::uint64_t length) {
+  auto written = batch.write_to(*file_);
+  if (written && length > length_) written = file_->set_length(length);
+  if (written) written = file_->sync();
+  if (!written) {
+    const auto now = file_->length();
+    if (now && *now > length_) (void)file_->set_length(length_);
+  }
+  return written;
+}
+
+DatResult<CommitSummary> DatEditor::State::commit() {
+  if (header_in_doubt_) {
+    if (auto restored = write_header(header_); !restored) {
+      return std::unexpected(std::move(restored.error()));
+    }
+    header_in_doubt_ = false;
+  }
+  CommitSummary summary;
+  if (puts_.empty() && removals_.empty()) return summary;
+
+  // Everything is planned in memory first: a failure up to the writes
+  // leaves the archive and the staged changes as they were.
+  std::vector<StoredForm> forms;
+  forms.reserve(puts_.size());
+  for (const auto& [id, file] : puts_) {
+    auto form = store(file);
+    if (!form) return std::unexpected(std::move(form.error()));
+    forms.push_back(std::move(*form));
+  }
+
+  const FreeList no_list;
+  BlockAllocator allocator(
+      block_size(), free_list_problem_ ? no_list : free_list_, append_point_);
+  DirectoryTree tree = tree_;
+  WriteBatch batch(block_size());
+  std::vector<ByteRange> new_ranges;
+  std::vector<Chain> released;
+
+  for (const std::uint32_t id : removals_) {
+    if (const auto old = tree.erase(id)) released.push_back(chain_of(*old));
+    ++summary.removed;
+  }
+  std::size_t form_index = 0;
+  for (const auto& [id, file] : puts_) {
+    const StoredForm& form = forms[form_index++];
+    const std::span<const std::uint8_t> bytes = form.bytes();
+    DatFileEntry entry{form.bit_flags,
+                       id,
+                       0,
+                       static_cast<std::uint32_t>(bytes.size()),
+                       file.timestamp,
+                       file.version};
+    // An empty file is never read, so it takes no block.
+    if (!bytes.empty()) {
+      auto chain = allocator.place(bytes.size());
+      if (!chain) return std::unexpected(std::move(chain.error()));
+      entry.offset = chain->blocks.front();
+      const auto held = batch.add_chain(*chain, bytes);
+      new_ranges.insert(new_ranges.end(), held.begin(), held.end());
+    }
+    if (const auto old = tree.insert_or_replace(entry)) {
+      released.push_back(chain_of(*old));
+      ++summary.replaced;
+    } else {
+      ++summary.added;
+    }
+  }
+
+  std::vector<ChainPlacement> node_chains;
+  auto placed = tree.place([&]() -> DatResult<std::uint32_t> {
+    auto chain = allocator.place(kNodeSize);
+    if (!chain) return std::unexpected(std::move(chain.error()));
+    node_chains.push_back(std::move(*chain));
+    return node_chains.back().blocks.front();
+  });
+  if (!placed) return std::unexpected(std::move(placed.error()));
+  for (std::size_t i = 0; i < placed->size(); ++i) {
+    std::array<std::uint8_t, kNodeSize> bytes;
+    encode_directory_node((*placed)[i].node, bytes);
+    const auto held = batch.add_chain(node_chains[i], bytes);
+    new_ranges.insert(new_ranges.end(), held.begin(), held.end());
+  }
+  for (const std::uint32_t node : tree.take_released()) {
+    released.push_back({node, kNodeSize});
+  }
+
+  const std::uint64_t new_length = std::max(length_, allocator.end());
+  if (new_length > kMaxArchiveSize) {
+    return std::unexpected(archive_too_large(new_length));
+  }
+  DatHeader header = header_;
+  header.root_offset = tree.root_offset();
+  header.free_head = allocator.remaining_head();
+  header.free_tail = allocator.remaining_tail();
+  header.free_count = allocator.remaining_count();
+  header.file_size = static_cast<std::uint32_t>(new_length);
+
+  // The new chains and nodes go only where nothing in use lies, and reach
+  // stable storage before the header that names them.
+  if (auto written = write_blocks(batch, new_length); !written) {
+    return std::unexpected(std::move(written.error()));
+  }
+  // The commit: one write of the header, inside one sector.
+  if (auto written = write_header(header); !written) {
+    // The write may have reached the disk or not: the old header is
+    // written again, now or before the next commit.
+    header_in_doubt_ = !write_header(header_);
+    return std::unexpected(std::move(written.error()));
+  }
+
+  summary.blocks_reused = allocator.reused();
+  summary.blocks_appended = allocator.appended();
+  summary.directory_rebuilt = rebuild_pending_;
+  if (free_list_problem_) {
+    summary.free_list_discarded = true;
+    summary.free_list_problem =
+        *std::exchange(free_list_problem_, std::nullopt);
+    free_list_ = {};
+  } else {
+    const auto reused = static_cast<std::ptrdiff_t>(allocator.reused());
+    free_list_.blocks.erase(free_list_.blocks.begin(),
+                            free_list_.blocks.begin() + reused);
+    free_list_.links.erase(free_list_.links.begin(),
+                           free_list_.links.begin() + reused);
+  }
+  header_ = header;
+  length_ = new_length;
+  append_point_ = allocator.end();
+  tree_ = std::move(tree);
+  rebuild_pending_ = false;
+  for (const ByteRange& range : new_ranges) space_.add(range);
+  puts_.clear();
+  removals_.clear();
+
+  free_chains(released, summary);
+  return summary;
+}
+
+void DatEditor::State::free_chains(const std::vector<Chain>& released,
+                                   CommitSummary& summary) {
+  // First every released chain lets go of its bytes, so that blocks two of
+  // them shared are found free.
+  std::vector<std::vector<ByteRange>> extents;
+  for (const Chain& chain : released) {
+    if (chain.size == 0) continue;
+    ChainExtent extent =
+        chain_extent(*file_, length_, block_size(), chain.offset, chain.size);
+    if (broken_chains_.contains(chain) || extent.fault) {
+      summary.blocks_leaked += blocks_of(extent.ranges, block_size()).size();
+      continue;
+    }
+    for (const ByteRange& range : extent.ranges) space_.remove(range);
+    extents.push_back(std::move(extent.ranges));
+  }
+  if (extents.empty()) return;
+
+  // Every block of a list lies at one offset modulo the block size: the
+  // list's own, or, for a new list, the one most released blocks have.
+  std::uint32_t phase = 0;
+  if (!free_list_.empty()) {
+    phase = free_list_.blocks.front() % block_size();
+  } else {
+    std::map<std::uint32_t, std::size_t> phases;
+    std::size_t best = 0;
+    for (const auto& ranges : extents) {
+      for (const std::uint32_t block : blocks_of(ranges, block_size())) {
+        const std::size_t seen = ++phases[block % block_size()];
+        if (seen > best || (seen == best && block % block_size() < phase)) {
+          best = seen;
+          phase = block % block_size();
+        }
+      }
+    }
+  }
+
+  // A chain goes on the list whole or not at all, its blocks in chain
+  // order, so that only its last block's next field changes: a reader
+  // that still has the old directory reads it until its blocks are used
+  // again.
+  std::vector<std::uint32_t> freed;
+  std::vector<std::uint32_t> links;
+  std::unordered_set<std::uint32_t> taken;
+  for (const auto& ranges : extents) {
+    const std::vector<std::uint32_t> blocks = blocks_of(ranges, block_size());
+    std::vector<std::uint32_t> nexts;
+    bool whole = true;
+    for (std::size_t i = 0; i < blocks.size() && whole; ++i) {
+      const std::uint64_t block = blocks[i];
+      std::array<std::uint8_t, kNextFieldSize> field{};
+      whole = block >= kHeaderEnd && block + block_size() <= length_ &&
+              block % block_size() == phase &&
+              space_.is_free({block, block + block_size()}) &&
+              !taken.contains(blocks[i]) &&
+              file_->read_exact_at_compat(field, block).has_value();
+      nexts.push_back(decode_next_field(field.data()));
+      // A block whose next field does not name the following block is
+      // followed by the rest contiguously: its "next field" neighbours
+      // hold payload.
+      if (whole && i + 1 < blocks.size()) whole = nexts[i] == blocks[i + 1];
+    }
+    if (!whole) {
+      summary.blocks_leaked += blocks.size();
+      continue;
+    }
+    taken.insert(blocks.begin(), blocks.end());
+    freed.insert(freed.end(), blocks.begin(), blocks.end());
+    links.insert(links.end(), nexts.begin(), nexts.end());
+  }
+  if (freed.empty()) return;
+
+  // Link them ahead of the list: each names the one after it, the last
+  // the list's head. Only fields that differ are written.
+  const auto leak_all = [&] { summary.blocks_leaked += freed.size(); };
+  const std::uint32_t old_head = header_.free_head;
+  for (std::size_t i = 0; i < freed.size(); ++i) {
+    const std::uint32_t next = i + 1 < freed.size() ? freed[i + 1] : old_head;
+    if (links[i] == next) continue;
+    links[i] = next;
+    std::uint8_t field[kNextFieldSize];
+    encode_next_field(field, next);
+    if (!file_->write_at(field, freed[i])) return leak_all();
+  }
+  if (!file_->sync()) return leak_all();
+  DatHeader header = header_;
+  header.free_head = freed.front();
+  if (header.free_count == 0) header.free_tail = freed.back();
+  header.free_count += static_cast<std::uint32_t>(freed.size());
+  if (!write_header(header)) return leak_all();
+
+  header_ = header;
+  summary.blocks_freed = freed.size();
+  freed.insert(freed.end(), free_list_.blocks.begin(), free_list_.blocks.end());
+  links.insert(links.end(), free_list_.links.begin(), free_list_.links.end());
+  free_list_.blocks = std::move(freed);
+  free_list_.links = std::move(links);
+}
+
+// ---------------------------------------------------------------------------
+
+DatResult<DatEditor> DatEditor::open(const std::filesystem::path& path) {
+  auto file = PosixWritableFile::open(path);
+  if (!file) {
+    if (file.error().os_error() == EWOULDBLOCK) {
+      return std::unexpected(DatError::other(
+          path.string() + " is being edited by another process"));
+    }
+    return std::unexpected(DatError::path_error(path, file.error()));
+  }
+  return open(std::make_shared<PosixWritableFile>(std::move(*file)));
+}
+
+DatResult<DatEditor> DatEditor::open(std::shared_ptr<WritableFile> file) {
+  auto state = State::open(std::move(file));
+  if (!state) return std::unexpected(std::move(state.error()));
+  return DatEditor(std::move(*state));
+}
+
+DatEditor::DatEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
+DatEditor::DatEditor(DatEditor&&) noexcept = default;
+DatEditor& DatEditor::operator=(DatEditor&&) noexcept = default;
+DatEditor::~DatEditor() = default;
+
+DatResult<void> DatEditor::put(WriterFile file) {
+  return state_->put(std::move(file));
+}
+
+DatResult<void> DatEditor::remove(std::uint32_t id) {
+  return state_->remove(id);
+}
+
+DatResult<CommitSummary> DatEditor::commit() { return state_->commit(); }
+
+}  // namespace quillstone_dat

@@ -1,0 +1,93 @@
+#include "lib/stored_form.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "quillstone_dat/lrs.h"
+#include "utils/posix_file.h"
+
+namespace quillstone_dat {
+
+namespace {
+
+constexpr std::uint64_t kMaxStoredSize =
+    std::numeric_limits<std::uint32_t>::max();
+
+// A regular file's contents, as long as its length was when opened.
+DatResult<std::vector<std::uint8_t>> read_contents(
+    std::uint32_t id, const std::filesystem::path& path) {
+  auto file = PosixFile::open(path);
+  if (!file) return std::unexpected(DatError::path_error(path, file.error()));
+  struct stat status {};
+  if (::fstat(file->descriptor(), &status) != 0) {
+    return std::unexpected(
+        DatError::path_error(path, IoError::from_errno(errno)));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return std::unexpected(DatError::path_error(
+        path, IoError(IoErrorKind::kInvalidInput, "not a regular file")));
+  }
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (length > kMaxStoredSize) {
+    return std::unexpected(file_too_large(id, length));
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+  if (auto read = file->read_exact_at_compat(bytes, 0); !read) {
+    return std::unexpected(DatError::path_error(path, read.error()));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+DatError file_too_large(std::uint32_t id, std::uint64_t size) {
+  char hex_id[16];
+  std::snprintf(hex_id, sizeof hex_id, "0x%08X", id);
+  return DatError::other("file " + std::string(hex_id) + " holds " +
+                         std::to_string(size) +
+                         " bytes, more than a 32-bit size can state");
+}
+
+DatResult<StoredForm> store(const WriterFile& file) {
+  StoredForm form;
+  if (const auto* bytes =
+          std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
+    form.borrowed = bytes;
+  } else {
+    auto loaded =
+        read_contents(file.id, std::get<std::filesystem::path>(file.contents));
+    if (!loaded) return std::unexpected(std::move(loaded.error()));
+    form.owned = std::move(*loaded);
+  }
+  form.content_size = form.bytes().size();
+  if (form.content_size > kMaxStoredSize) {
+    return std::unexpected(file_too_large(file.id, form.content_size));
+  }
+  switch (file.storage) {
+    case Storage::kPlain:
+      break;
+    case Storage::kPreStored:
+      form.bit_flags = file.bit_flags;
+      break;
+    case Storage::kCompressed:
+    case Storage::kSmallest: {
+      std::vector<std::uint8_t> packed = compress_lrs(form.bytes());
+      if (file.storage == Storage::kCompressed ||
+          packed.size() < form.content_size) {
+        form.borrowed = nullptr;
+        form.owned = std::move(packed);
+        form.bit_flags = 1;
+      }
+      break;
+    }
+  }
+  if (form.bytes().size() > kMaxStoredSize) {
+    return std::unexpected(file_too_large(file.id, form.bytes().size()));
+  }
+  return form;
+}
+
+}  // namespace quillstone_dat
