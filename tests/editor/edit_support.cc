@@ -1,0 +1,74 @@
+#include "editor/edit_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "lib/free_list.h"
+#include "quillstone_dat/archive_check.h"
+#include "quillstone_dat/dat_database.h"
+
+namespace quillstone_dat::testing {
+
+Bytes pattern(std::size_t size, std::uint32_t salt) {
+  Bytes out(size);
+  std::uint32_t state = salt * 2654435761u + 1;
+  for (std::uint8_t& byte : out) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 16);
+  }
+  return out;
+}
+
+WriterFile writer_file(std::uint32_t id, Bytes bytes, Storage storage) {
+  WriterFile file;
+  file.id = id;
+  file.contents = std::move(bytes);
+  file.storage = storage;
+  file.timestamp = id ^ 0x5EED;
+  return file;
+}
+
+Bytes writer_archive(const Contents& files, std::uint32_t block_size) {
+  DatWriter writer(WriterOptions{.block_size = block_size});
+  for (const auto& [id, bytes] : files) {
+    if (!writer.add(writer_file(id, bytes, Storage::kSmallest))) {
+      throw std::logic_error("duplicate id");
+    }
+  }
+  const TempDir dir;
+  if (!writer.write(dir / "a.dat")) throw std::runtime_error("write failed");
+  std::ifstream in(dir / "a.dat", std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+DatResult<Contents> contents_of(std::span<const std::uint8_t> image) {
+  auto db = open_in_memory(Bytes(image.begin(), image.end()));
+  if (!db) return std::unexpected(std::move(db.error()));
+  Contents contents;
+  for (const DatFileEntry& entry : db->files()) {
+    auto bytes = db->get_file(entry.id);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    contents.emplace(entry.id, std::move(*bytes));
+  }
+  return contents;
+}
+
+std::vector<std::string> damage_of(std::span<const std::uint8_t> image) {
+  auto db = open_in_memory(Bytes(image.begin(), image.end()));
+  if (!db) return {db.error().debug()};
+  auto report = db->check();
+  if (!report) return {report.error().debug()};
+  std::vector<std::string> damage;
+  for (const CheckProblem& problem : report->problems) {
+    damage.push_back(std::string(to_string(problem.kind)) + ": " +
+                     problem.detail);
+  }
+  const MemoryFile file(Bytes(image.begin(), image.end()));
+  if (auto list = walk_free_list(file, image.size(), db->header()); !list) {
+    damage.push_back(list.error());
+  }
+  return damage;
+}
+
+}  // namespace quillstone_dat::testing
