@@ -15,11 +15,8 @@
 #include "support/archive_builder.h"
 #include "utils/coding.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::Bytes;
-using testing::MemoryFile;
 
 DatResult<Bytes> plain_chain_read(const FileExtPolyfill& file,
                                   std::uint32_t block_size,
@@ -155,7 +152,7 @@ TEST(BlockChainDifferential, LoopsAreRepeatedNotReadAgain) {
         plain_chain_read(*memory, loop.block_size, loop.blocks[0], period);
     ASSERT_TRUE(once.has_value());
 
-    const testing::FaultyFile counted(
+    const FaultyFile counted(
         memory, [](std::size_t, std::uint64_t) { return std::nullopt; });
     const auto read = read_block_chain(counted, loop.block_size, loop.blocks[0],
                                        loop.size, image.size());
@@ -187,4 +184,4 @@ TEST(BlockChainDifferential, OffsetsNearTheTopOfThe32BitRange) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -1,6 +1,7 @@
-#include <algorithm>
 // Block chains: how stored bytes are gathered block by block, and how
 // malformed chains and failing files end the read.
+
+#include "lib/block_chain.h"
 
 #include <gtest/gtest.h>
 
@@ -13,23 +14,13 @@
 #include <memory>
 #include <vector>
 
-#include "lib/block_chain.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 #include "unit/allocation_probe.h"
 #include "utils/coding.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::ArchiveBuilder;
-using testing::build_archive;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::LargestAllocation;
-using testing::MemoryFile;
-using testing::open_in_memory;
-using testing::TestFile;
 
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 
@@ -145,19 +136,19 @@ TEST(BlockChain, EveryBitOfNextIsOffset) {
 
 TEST(BlockChain, LoopingChainEndsAfterSize) {
   ArchiveBuilder builder(8);
-  builder.put_u32(1000, 1016).put(1004, testing::bytes_of("aaaa"));
-  builder.put_u32(1016, 1000).put(1020, testing::bytes_of("bbbb"));
+  builder.put_u32(1000, 1016).put(1004, bytes_of("aaaa"));
+  builder.put_u32(1016, 1000).put(1020, bytes_of("bbbb"));
   const MemoryFile file(builder.bytes());
 
   const auto two = read_block_chain(file, 8, 1000, 10, kNoLimit);
   ASSERT_TRUE(two) << two.error();
-  EXPECT_EQ(*two, testing::bytes_of("aaaabbbbaa"));
+  EXPECT_EQ(*two, bytes_of("aaaabbbbaa"));
 
   builder.put_u32(1000, 1000);  // A block that is its own successor.
   const auto self =
       read_block_chain(MemoryFile(builder.bytes()), 8, 1000, 9, kNoLimit);
   ASSERT_TRUE(self) << self.error();
-  EXPECT_EQ(*self, testing::bytes_of("aaaaaaaaa"));
+  EXPECT_EQ(*self, bytes_of("aaaaaaaaa"));
 }
 
 TEST(BlockChain, ReadingPastTheEndIsEof) {
@@ -309,7 +300,7 @@ TEST(BlockChain, ContiguousRestBeyondTheLengthSeenAtOpenIsReadInFull) {
 std::vector<TestFile> sample_files() {
   return {{1, numbered(0)},    {2, numbered(1)},
           {3, numbered(252)},  {4, numbered(253)},
-          {5, numbered(5000)}, {6, testing::lrs_literals(numbered(700)), 1}};
+          {5, numbered(5000)}, {6, lrs_literals(numbered(700)), 1}};
 }
 
 TEST(BlockChain, InterruptedAndShortReadsGiveTheSameBytes) {
@@ -367,4 +358,4 @@ TEST(BlockChain, ReadErrorIsIoAndTheDatabaseStaysUsable) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -12,15 +12,8 @@
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::ArchiveBuilder;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::MemoryFile;
-using testing::Node;
-using testing::open_in_memory;
 
 constexpr std::uint32_t kPastEnd = 1u << 24;
 
@@ -141,7 +134,7 @@ TEST(Directory, NodeIsReadThroughItsBlockChain) {
   ArchiveBuilder builder(256);
   const Node node{{}, entries(300, 61), std::nullopt};
   const std::uint32_t blocks[] = {9000, 2000, 7000, 1000, 5000, 3000, 11000};
-  builder.put_chain(blocks, testing::encode_node(node));
+  builder.put_chain(blocks, encode_node(node));
   builder.header().root_offset = 9000;
   const auto db = open_in_memory(builder.bytes());
   ASSERT_TRUE(db) << db.error();
@@ -279,4 +272,4 @@ TEST(Directory, EmptyDirectoryReadsNoNode) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

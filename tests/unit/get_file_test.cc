@@ -10,19 +10,8 @@
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::ArchiveBuilder;
-using testing::build_archive;
-using testing::Bytes;
-using testing::bytes_of;
-using testing::FaultyFile;
-using testing::lrs_literals;
-using testing::MemoryFile;
-using testing::Node;
-using testing::TempDir;
-using testing::TestFile;
 
 // The worked example of the format: "abcabc" as three literals and one
 // back-reference, ten bytes stored.
@@ -65,8 +54,8 @@ TEST(GetFile, EveryFileOfAnArchiveOnDiskComesBackWhole) {
     originals.push_back(std::move(data));
   }
   const TempDir dir;
-  const auto db = DatDatabase::open(
-      testing::write_bytes(dir / "archive.dat", build_archive(files)));
+  const auto db =
+      DatDatabase::open(write_bytes(dir / "archive.dat", build_archive(files)));
   ASSERT_TRUE(db) << db.error();
   ASSERT_EQ(db->files().size(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -119,7 +108,7 @@ TEST(GetFile, CompressedEntriesAreDecodedToTheirDeclaredLength) {
                              builder.add_file(3, kAbcabc, 3),
                              builder.add_file(4, declares_three, 1),
                              builder.add_file(5, bytes_of("ab"), 1)});
-  const auto db = testing::open_in_memory(image);
+  const auto db = open_in_memory(image);
   ASSERT_TRUE(db) << db.error();
 
   EXPECT_EQ(*db->get_file(1), bytes_of("abcabc"));
@@ -136,7 +125,7 @@ TEST(GetFile, UncompressedEntriesAreExactlyTheirSize) {
   const Bytes image =
       with_entries(builder, {shorter, builder.add_file(0, kAbcabc, 0),
                              builder.add_file(2, kAbcabc, 2)});
-  const auto db = testing::open_in_memory(image);
+  const auto db = open_in_memory(image);
   ASSERT_TRUE(db) << db.error();
 
   EXPECT_EQ(*db->get_file(1), bytes_of("0123"));
@@ -154,4 +143,4 @@ TEST(GetFile, OnlyBitZeroMarksCompression) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -13,15 +13,8 @@
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::ArchiveBuilder;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::MemoryFile;
-using testing::open_in_memory;
-using testing::TempDir;
 
 constexpr std::array<const char*, 17> kFieldNames = {
     "magic",         "block_size",     "file_size",    "dataset",
@@ -97,8 +90,8 @@ TEST(Header, ShortFilesOnDiskFailTheSameWay) {
        {0u, 100u, 319u, 323u, 331u, 380u, 395u, 399u}) {
     SCOPED_TRACE("file of " + std::to_string(length) + " bytes");
     const std::filesystem::path path =
-        testing::write_bytes(dir / ("short" + std::to_string(length)),
-                             std::span(image).first(length));
+        write_bytes(dir / ("short" + std::to_string(length)),
+                    std::span(image).first(length));
     const auto [field, message] = first_missing_field(length);
     expect_header_failure(DatDatabase::open(path), field, message);
   }
@@ -214,4 +207,4 @@ TEST(Header, FailedOpensLeaveNoFileOpen) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -14,12 +14,8 @@
 #include "unit/allocation_probe.h"
 #include "utils/coding.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::Bytes;
-using testing::bytes_of;
-using testing::LargestAllocation;
 
 Bytes decode(const Bytes& input) { return decompress_lrs(input); }
 
@@ -187,7 +183,7 @@ TEST(Lrs, AgreesWithThePlainDecoderOnRandomStreams) {
   std::mt19937 random(0x4C5253);
   for (int i = 0; i < 20000; ++i) {
     const Bytes input = random_payload(random);
-    const Bytes expected = testing::reference_decompress_lrs(input);
+    const Bytes expected = reference_decompress_lrs(input);
     const Bytes actual = decompress_lrs(input);
     ASSERT_EQ(actual, expected)
         << "case " << i << ", " << input.size() << " input bytes";
@@ -195,4 +191,4 @@ TEST(Lrs, AgreesWithThePlainDecoderOnRandomStreams) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -10,16 +10,8 @@
 #include "quillstone_dat/resource_provider.h"
 #include "support/archive_builder.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::build_archive;
-using testing::Bytes;
-using testing::bytes_of;
-using testing::FaultyFile;
-using testing::lrs_literals;
-using testing::MemoryFile;
-using testing::TestFile;
 
 std::vector<TestFile> provider_files() {
   return {{0, bytes_of("zero")},
@@ -76,4 +68,4 @@ TEST_F(Provider, AbsentIdIsNeitherThereNorRead) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing
