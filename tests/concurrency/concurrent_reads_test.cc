@@ -17,18 +17,12 @@
 #include <vector>
 
 #include "quillstone_dat/dat_database.h"
-#include "quillstone_dat/posix_file.h"
 #include "support/archive_builder.h"
+#include "support/random_archive.h"
+#include "utils/posix_file.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::build_archive;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::lrs_literals;
-using testing::TempDir;
-using testing::TestFile;
 
 constexpr unsigned kThreads = 8;
 // Enough for the threads' calls to overlap for a good while, even where
@@ -39,28 +33,13 @@ constexpr unsigned kRoundsPerThread = 1500;
 constexpr auto kSharedReadTime = std::chrono::seconds(3);
 
 // Enough files for a root over leaves; sizes from empty to many blocks,
-// every third one stored compressed.
-struct SharedArchive {
-  SharedArchive() {
-    std::mt19937 random(0xC0C0);
-    for (std::uint32_t i = 0; i < 130; ++i) {
-      Bytes data(random() % 3000);
-      for (std::uint8_t& byte : data)
-        byte = static_cast<std::uint8_t>(random());
-      const bool compressed = i % 3 == 0;
-      files.push_back({0x0A000000 + 2 * i,
-                       compressed ? lrs_literals(data) : data,
-                       compressed ? 1u : 0u});
-      contents.push_back(std::move(data));
-    }
-    path = testing::write_bytes(dir / "shared.dat", build_archive(files));
-  }
-
-  TempDir dir;
-  std::vector<TestFile> files;
-  std::vector<Bytes> contents;
-  std::filesystem::path path;
-};
+// every third one stored compressed. Ids are even, from 0x0A000000.
+constexpr RandomFilesRecipe kSharedFiles = {.seed = 0xC0C0,
+                                            .count = 130,
+                                            .first_id = 0x0A000000,
+                                            .id_step = 2,
+                                            .max_size = 3000};
+constexpr std::uint32_t kBlockSize = 256;
 
 // What one thread saw go wrong, kept apart so that threads share nothing
 // but the database.
@@ -70,7 +49,7 @@ struct Tally {
 };
 
 // At least kRoundsPerThread rounds, and more until `until`.
-Tally read_rounds(const DatDatabase& db, const SharedArchive& archive,
+Tally read_rounds(const DatDatabase& db, const RandomArchive& archive,
                   unsigned seed,
                   std::chrono::steady_clock::time_point until = {}) {
   std::mt19937 random(seed);
@@ -96,7 +75,7 @@ Tally read_rounds(const DatDatabase& db, const SharedArchive& archive,
 }
 
 TEST(ConcurrentReads, EightThreadsShareOneDatabase) {
-  const SharedArchive archive;
+  const RandomArchive archive(kSharedFiles, kBlockSize);
   const auto db = DatDatabase::open(archive.path);
   ASSERT_TRUE(db) << db.error();
 
@@ -122,7 +101,7 @@ TEST(ConcurrentReads, EightThreadsShareOneDatabase) {
 // seven fails, every fetch from any thread is its file's bytes or Io, and
 // never another file's bytes or a part.
 TEST(ConcurrentReads, FailingReadsSpoilNoOtherCall) {
-  const SharedArchive archive;
+  const RandomArchive archive(kSharedFiles, kBlockSize);
   auto posix = PosixFile::open(archive.path);
   ASSERT_TRUE(posix);
   std::atomic<bool> armed{false};
@@ -183,7 +162,7 @@ TEST(ConcurrentReads, FailingReadsSpoilNoOtherCall) {
 // once per process; threads opening their own databases at once must each
 // get the whole table.
 TEST(ConcurrentReads, ThreadsOpenTheSameArchiveAtOnce) {
-  const SharedArchive archive;
+  const RandomArchive archive(kSharedFiles, kBlockSize);
   std::vector<Tally> tallies(kThreads);
   std::latch start(kThreads);
   {
@@ -213,4 +192,4 @@ TEST(ConcurrentReads, ThreadsOpenTheSameArchiveAtOnce) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -10,39 +10,26 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "quillstone_dat/dat_database.h"
-#include "quillstone_dat/lrs.h"
-#include "quillstone_dat/posix_file.h"
 #include "support/archive_builder.h"
+#include "support/random_archive.h"
+#include "utils/posix_file.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
 
-using testing::build_archive;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::lrs_literals;
-using testing::TempDir;
-using testing::TestFile;
-
-std::vector<TestFile> sample_files(std::uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<TestFile> files;
-  for (std::uint32_t i = 0; i < 80; ++i) {
-    Bytes data(i % 5 == 0 ? 0 : random() % 1500);
-    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    const bool compressed = i % 4 == 1;
-    files.push_back({0x07000000 + i * 5, compressed ? lrs_literals(data) : data,
-                     compressed ? 1u : 0u});
-  }
-  return files;
-}
-
-Bytes contents_of(const TestFile& file) {
-  return file.bit_flags & 1 ? decompress_lrs(file.data) : file.data;
+// Eighty files from empty to some 25 blocks of 64 bytes, every fourth one
+// compressed.
+RandomFiles sample_files(std::uint32_t seed) {
+  return random_files({.seed = seed,
+                       .count = 80,
+                       .first_id = 0x07000000,
+                       .id_step = 5,
+                       .max_size = 1500,
+                       .empty_every = 5,
+                       .compressed_every = 4});
 }
 
 // The end of the furthest byte each file's fetch reads, seen by fetching
@@ -72,17 +59,17 @@ std::vector<std::uint64_t> read_extents(const std::filesystem::path& path,
 
 TEST(ChangedArchive, CutShortAfterOpenServesWhatIsLeft) {
   const TempDir dir;
-  const std::vector<TestFile> files = sample_files(11);
+  const auto [files, contents] = sample_files(11);
   const Bytes image = build_archive(files, 64);
   const std::filesystem::path path = dir / "cut.dat";
   const std::vector<std::uint64_t> extents =
-      read_extents(testing::write_bytes(path, image), files);
+      read_extents(write_bytes(path, image), files);
 
   for (const std::uint64_t cut :
        {std::uint64_t{0}, std::uint64_t{400}, image.size() / 3,
         image.size() * 2 / 3, image.size() - 1}) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
-    testing::write_bytes(path, image);
+    write_bytes(path, image);
     const auto db = DatDatabase::open(path);
     ASSERT_TRUE(db) << db.error();
     std::filesystem::resize_file(path, cut);
@@ -94,7 +81,7 @@ TEST(ChangedArchive, CutShortAfterOpenServesWhatIsLeft) {
       const auto bytes = db->get_file(files[i].id);
       if (files[i].data.empty() || extents[i] <= cut) {
         ASSERT_TRUE(bytes) << bytes.error();
-        EXPECT_TRUE(*bytes == contents_of(files[i]));
+        EXPECT_TRUE(*bytes == contents[i]);
         ++served;
       } else {
         ASSERT_FALSE(bytes) << "read past the end of the file";
@@ -113,9 +100,8 @@ TEST(ChangedArchive, CutShortAfterOpenServesWhatIsLeft) {
 }
 
 TEST(ChangedArchive, CutShortInMemoryFailsTheSameWay) {
-  const std::vector<TestFile> files = sample_files(12);
-  const auto memory =
-      std::make_shared<testing::MemoryFile>(build_archive(files, 64));
+  const std::vector<TestFile> files = sample_files(12).files;
+  const auto memory = std::make_shared<MemoryFile>(build_archive(files, 64));
   const auto db = DatDatabase::open(memory);
   ASSERT_TRUE(db) << db.error();
   memory->truncate(DatHeader::kFileOffset + DatHeader::kEncodedSize);
@@ -132,21 +118,21 @@ TEST(ChangedArchive, CutShortInMemoryFailsTheSameWay) {
 
 TEST(ChangedArchive, ReplacedByRenameKeepsServingTheOpenFile) {
   const TempDir dir;
-  const std::vector<TestFile> old_files = sample_files(21);
+  const RandomFiles old = sample_files(21);
   const std::filesystem::path path =
-      testing::write_bytes(dir / "live.dat", build_archive(old_files, 64));
+      write_bytes(dir / "live.dat", build_archive(old.files, 64));
   const auto db = DatDatabase::open(path);
   ASSERT_TRUE(db) << db.error();
 
-  const std::filesystem::path next = testing::write_bytes(
-      dir / "next.dat", build_archive(sample_files(22), 256));
+  const std::filesystem::path next =
+      write_bytes(dir / "next.dat", build_archive(sample_files(22).files, 256));
   std::filesystem::rename(next, path);
-  for (const TestFile& file : old_files) {
-    const auto bytes = db->get_file(file.id);
+  for (std::size_t i = 0; i < old.files.size(); ++i) {
+    const auto bytes = db->get_file(old.files[i].id);
     ASSERT_TRUE(bytes) << bytes.error();
-    EXPECT_TRUE(*bytes == contents_of(file));
+    EXPECT_TRUE(*bytes == old.contents[i]);
   }
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing

@@ -11,48 +11,27 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "quillstone_dat/dat_database.h"
-#include "quillstone_dat/posix_file.h"
 #include "support/archive_builder.h"
+#include "support/random_archive.h"
+#include "utils/posix_file.h"
 
-namespace quillstone_dat {
+namespace quillstone_dat::testing {
 namespace {
-
-using testing::build_archive;
-using testing::Bytes;
-using testing::FaultyFile;
-using testing::lrs_literals;
-using testing::TempDir;
-using testing::TestFile;
 
 constexpr std::size_t kNoFault = SIZE_MAX;
 
 // A root over two leaves; files from empty to seven blocks, every third
 // one compressed.
-struct DiskArchive {
-  DiskArchive() {
-    std::mt19937 random(7);
-    for (std::uint32_t i = 0; i < 90; ++i) {
-      Bytes data(i % 4 == 0 ? 0 : random() % 400);
-      for (std::uint8_t& byte : data)
-        byte = static_cast<std::uint8_t>(random());
-      const bool compressed = i % 3 == 0;
-      files.push_back({0x05000000 + i, compressed ? lrs_literals(data) : data,
-                       compressed ? 1u : 0u});
-      contents.push_back(std::move(data));
-    }
-    path = testing::write_bytes(dir / "faults.dat", build_archive(files, 64));
-  }
-
-  TempDir dir;
-  std::vector<TestFile> files;
-  std::vector<Bytes> contents;
-  std::filesystem::path path;
-};
+constexpr RandomFilesRecipe kDiskFiles = {.seed = 7,
+                                          .count = 90,
+                                          .first_id = 0x05000000,
+                                          .max_size = 400,
+                                          .empty_every = 4};
+constexpr std::uint32_t kBlockSize = 64;
 
 // How the reads beneath the database behave apart from the injected error.
 struct ReadShape {
@@ -113,7 +92,7 @@ void expect_eio(const DatError& error) {
   EXPECT_EQ(*error.io_error(), IoError::from_errno(EIO)) << error;
 }
 
-void expect_all_served(const DatDatabase& db, const DiskArchive& archive) {
+void expect_all_served(const DatDatabase& db, const RandomArchive& archive) {
   ASSERT_EQ(db.files().size(), archive.files.size());
   for (std::size_t i = 0; i < archive.files.size(); ++i) {
     const auto bytes = db.get_file(archive.files[i].id);
@@ -123,7 +102,7 @@ void expect_all_served(const DatDatabase& db, const DiskArchive& archive) {
 }
 
 TEST(ReadFaults, EachReadOfAnOpenFailsThatOpenAlone) {
-  const DiskArchive archive;
+  const RandomArchive archive(kDiskFiles, kBlockSize);
   for (const ReadShape& shape : kShapes) {
     SCOPED_TRACE(shape.name);
     FailingDiskFile disk(archive.path, shape);
@@ -150,7 +129,7 @@ TEST(ReadFaults, EachReadOfAnOpenFailsThatOpenAlone) {
 }
 
 TEST(ReadFaults, EachReadOfAFetchFailsThatFetchAlone) {
-  const DiskArchive archive;
+  const RandomArchive archive(kDiskFiles, kBlockSize);
   for (const ReadShape& shape : kShapes) {
     SCOPED_TRACE(shape.name);
     FailingDiskFile disk(archive.path, shape);
@@ -202,7 +181,7 @@ class NoLengthFile final : public FileExtPolyfill {
 };
 
 TEST(ReadFaults, FailingLengthFailsTheOpen) {
-  const DiskArchive archive;
+  const RandomArchive archive(kDiskFiles, kBlockSize);
   auto posix = PosixFile::open(archive.path);
   ASSERT_TRUE(posix);
   const auto db = DatDatabase::open(std::make_shared<NoLengthFile>(
@@ -212,4 +191,4 @@ TEST(ReadFaults, FailingLengthFailsTheOpen) {
 }
 
 }  // namespace
-}  // namespace quillstone_dat
+}  // namespace quillstone_dat::testing
