@@ -59,8 +59,10 @@ Tally read_rounds(const DatDatabase& db, const RandomArchive& archive,
        ++round) {
     const std::size_t i = random() % archive.files.size();
     const TestFile& file = archive.files[i];
-    // Odd ids lie between the stored ones.
-    const std::uint32_t absent = file.id + 1;
+    // Odd ids lie between the stored ones, ids with the top bit set above
+    // them all.
+    const std::uint32_t absent =
+        round % 2 == 0 ? file.id + 1 : file.id | 0x80000000;
     const auto bytes = db.get_file(file.id);
     const auto metadata = db.get_metadata(file.id);
     const auto missing = db.get_file(absent);
