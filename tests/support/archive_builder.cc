@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -211,6 +212,18 @@ std::filesystem::path write_bytes(const std::filesystem::path& path,
 
 DatResult<DatDatabase> open_in_memory(Bytes image) {
   return DatDatabase::open(std::make_shared<MemoryFile>(std::move(image)));
+}
+
+DatResult<DatDatabase> open_then_fail_reads(Bytes image) {
+  const auto failing = std::make_shared<std::atomic<bool>>(false);
+  auto db = DatDatabase::open(std::make_shared<FaultyFile>(
+      std::make_shared<MemoryFile>(std::move(image)),
+      [failing](std::size_t, std::uint64_t) -> std::optional<IoError> {
+        if (*failing) return IoError::from_errno(EIO);
+        return std::nullopt;
+      }));
+  *failing = true;
+  return db;
 }
 
 TempDir::TempDir() {

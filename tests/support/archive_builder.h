@@ -147,6 +147,11 @@ std::filesystem::path write_bytes(const std::filesystem::path& path,
 // Opens an archive image held in memory.
 DatResult<DatDatabase> open_in_memory(Bytes image);
 
+// Opens an archive image held in memory, then fails every later read with
+// EIO: what the database still answers, it answers from the table read at
+// open.
+DatResult<DatDatabase> open_then_fail_reads(Bytes image);
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {

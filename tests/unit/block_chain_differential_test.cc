@@ -163,9 +163,7 @@ TEST(BlockChainDifferential, LoopsAreRepeatedNotReadAgain) {
       if ((*read)[i] != (*once)[i % period]) ++wrong;
     }
     EXPECT_EQ(wrong, 0u);
-    // Block by block until the walk passes the archive's length, then
-    // none: a few per block of the archive (beyond one opening guess of up
-    // to 256 blocks, two calls each here), not per block of the size.
+    // Guards against a runaway: reads grow with the archive, not the size.
     EXPECT_LT(counted.calls(), 512 + 8 * image.size() / (loop.block_size - 4));
   }
 }
