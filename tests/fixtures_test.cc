@@ -248,9 +248,7 @@ TEST(FixturesFailures, UnreadableFirstFileFails) {
   for (std::uint32_t id = 1; id <= 3; ++id) {
     root.entries.push_back(DatFileEntry{0, id, 0x00F00000u, 64, 0, 0});
   }
-  const std::uint32_t root_offset = builder.end();
-  builder.put_node(root_offset, root);
-  builder.header().root_offset = root_offset;
+  builder.put_root(root);
   builder.header().file_size = builder.end();
 
   const TempDir dir;

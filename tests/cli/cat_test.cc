@@ -100,10 +100,7 @@ TEST(CatChainTest, AChainPastTheEndFailsWithoutWritingAnything) {
   // The entry claims more bytes than the archive holds after its offset.
   ArchiveBuilder builder;
   const DatFileEntry entry = builder.add_file(5, bytes_of("partial"));
-  const std::uint32_t root = builder.end();
-  builder.put_node(root,
-                   Node{{}, {{0, 5, entry.offset, 4000, 0, 0}}, std::nullopt});
-  builder.header().root_offset = root;
+  builder.put_root(Node{{}, {{0, 5, entry.offset, 4000, 0, 0}}, std::nullopt});
   TempDir dir;
   const auto archive = builder.write(dir / "short_chain.dat");
 

@@ -50,14 +50,12 @@ class InfoTest : public ::testing::Test {
     h.version_string = {0x00, 0x01, 0x7f, 0x80, 0xab, 0xff, 0, 0,
                         'v',  '1',  0,    0,    0,    0,    0, 0xcd};
     h.version_minor = 0xFFFFFFFF;
-    const std::uint32_t root = builder.end();
-    h.root_offset = root;
-    builder.put_node(root, Node{{},
-                                {{1, 10, 0, 0xF0000000, 0, 0},
-                                 {3, 11, 0, 0xF0000000, 0, 0},
-                                 {2, 12, 0, 5, 0, 0},
-                                 {0, 13, 0, 6, 0, 0}},
-                                std::nullopt});
+    builder.put_root(Node{{},
+                          {{1, 10, 0, 0xF0000000, 0, 0},
+                           {3, 11, 0, 0xF0000000, 0, 0},
+                           {2, 12, 0, 5, 0, 0},
+                           {0, 13, 0, 6, 0, 0}},
+                          std::nullopt});
     archive_ = builder.write(dir_ / "info.dat");
   }
 

@@ -79,6 +79,11 @@ ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
   return put(offset + 4, encode_node(node));
 }
 
+ArchiveBuilder& ArchiveBuilder::put_root(const Node& node) {
+  header_.root_offset = end();
+  return put_node(header_.root_offset, node);
+}
+
 std::uint32_t ArchiveBuilder::end() const {
   return static_cast<std::uint32_t>((image_.size() + 15) / 16 * 16);
 }
@@ -136,9 +141,7 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
       [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
 
   if (entries.size() <= 61) {
-    const std::uint32_t root = builder.end();
-    builder.put_node(root, Node{{}, entries, std::nullopt});
-    builder.header().root_offset = root;
+    builder.put_root(Node{{}, entries, std::nullopt});
   } else {
     const std::size_t leaves = (entries.size() + 1 + 61) / 62;
     if (leaves > 62)
@@ -159,9 +162,7 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
       root.branches[leaf] = at;
       if (leaf + 1 < leaves) root.entries.push_back(entries[next++]);
     }
-    const std::uint32_t at = builder.end();
-    builder.put_node(at, root);
-    builder.header().root_offset = at;
+    builder.put_root(root);
   }
   builder.header().file_size = builder.end();
   return builder.bytes();

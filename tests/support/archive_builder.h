@@ -65,6 +65,9 @@ class ArchiveBuilder {
   // node's 1716 bytes.
   ArchiveBuilder& put_node(std::uint32_t offset, const Node& node);
 
+  // Stores `node` at end() as above and makes it the directory's root.
+  ArchiveBuilder& put_root(const Node& node);
+
   // The first offset past the image's current end, rounded up to 16.
   std::uint32_t end() const;
 

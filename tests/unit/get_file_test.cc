@@ -21,10 +21,7 @@ const Bytes kAbcabc = {0x06, 0x00, 0x00, 0x00, 0x10,
 // An archive whose root leaf holds `entries`.
 Bytes with_entries(ArchiveBuilder& builder,
                    const std::vector<DatFileEntry>& entries) {
-  const std::uint32_t root = builder.end();
-  builder.put_node(root, Node{{}, entries, std::nullopt});
-  builder.header().root_offset = root;
-  return builder.bytes();
+  return builder.put_root(Node{{}, entries, std::nullopt}).bytes();
 }
 
 TEST(GetFile, EveryFileOfAnArchiveOnDiskComesBackWhole) {
