@@ -276,6 +276,65 @@ std::vector<std::pair<std::string, Bytes>> writer_seeds() {
   return seeds;
 }
 
+// Programs for the editor's target (edit_fuzzer.cc): block size choice,
+// starting archive, then steps. A put is 0x00 (plain) or 0x08 (compressed)
+// with an id choice, a size and a salt; 0x03 removes, 0x04 commits, 0x05
+// cuts the power in a commit, 0x06 and 0x0E fail its writes, 0x07 opens a
+// new editor.
+std::vector<std::pair<std::string, Bytes>> edit_seeds() {
+  const auto put = [](std::uint8_t id, std::uint8_t size) {
+    return Bytes{0x00, static_cast<std::uint8_t>(id << 1 | 1), size, id};
+  };
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+      out.insert(out.end(), part.begin(), part.end());
+    return out;
+  };
+  std::vector<std::pair<std::string, Bytes>> seeds;
+  // Blocks of 64 from an empty archive: puts, a commit, removes, a commit.
+  seeds.emplace_back("puts_and_removes",
+                     join({{4, 0},
+                           put(1, 10),
+                           put(2, 200),
+                           put(3, 0),
+                           {0x08, 9, 90, 4, 0x04, 0x03, 2, 0x03, 4, 0x04}}));
+  // 79 scattered files in two levels: removals merge leaves, puts split.
+  {
+    Bytes program = {2, 1, 79};
+    for (std::uint8_t i = 0; i < 79; ++i) program.push_back(i % 7);
+    for (std::uint8_t i = 0; i < 30; ++i)
+      program.insert(program.end(), {0x03, static_cast<std::uint8_t>(i * 4)});
+    program.push_back(0x04);
+    for (std::uint8_t i = 0; i < 40; ++i) {
+      const Bytes more = put(static_cast<std::uint8_t>(90 + i), i);
+      program.insert(program.end(), more.begin(), more.end());
+    }
+    program.push_back(0x04);
+    seeds.emplace_back("split_and_merge", program);
+  }
+  // Power cuts: a reordered one, then one torn in a long write.
+  seeds.emplace_back("power_cuts",
+                     join({{6, 1, 12, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+                           put(20, 255),
+                           {0x03, 2, 0x05, 2, 1},
+                           put(21, 250),
+                           {0x05, 1, 4}}));
+  // A free list made of input bytes, which the editor must not trust.
+  seeds.emplace_back(
+      "free_list_from_input",
+      join({{3, 3, 6, 9, 9, 9, 9, 9, 9, 0x02, 0x00, 0x02, 0x00, 3},
+            put(30, 40),
+            {0x04}}));
+  // Writes failing: the disk full at the first, an I/O error at the third.
+  seeds.emplace_back("failing_writes", join({{5, 1, 4, 50, 60, 70, 80},
+                                             put(40, 100),
+                                             {0x0E, 0},
+                                             put(41, 100),
+                                             {0x06, 2, 0x07}}));
+  return seeds;
+}
+
 bool write_all(const std::filesystem::path& folder,
                const std::vector<std::pair<std::string, Bytes>>& seeds) {
   std::filesystem::create_directories(folder);
@@ -299,5 +358,6 @@ int main(int argc, char** argv) {
   write_all(root / "lrs", lrs_seeds());
   write_all(root / "lrs_roundtrip", lrs_roundtrip_seeds());
   write_all(root / "writer", writer_seeds());
+  write_all(root / "edit", edit_seeds());
   return 0;
 }
