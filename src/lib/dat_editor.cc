@@ -69,9 +69,9 @@ class DatEditor::State {
   DatResult<void> remove(std::uint32_t id);
   DatResult<CommitSummary> commit();
 
- private:
   explicit State(std::shared_ptr<WritableFile> file) : file_(std::move(file)) {}
 
+ private:
   DatResult<void> load();
   // Marks the chain's bytes as in use; a chain that cannot be followed
   // whole stays in use for as long as the editor lives.
@@ -106,7 +106,7 @@ class DatEditor::State {
 
 DatResult<std::unique_ptr<DatEditor::State>> DatEditor::State::open(
     std::shared_ptr<WritableFile> file) {
-  std::unique_ptr<State> state(new State(std::move(file)));
+  auto state = std::make_unique<State>(std::move(file));
   if (auto loaded = state->load(); !loaded) {
     return std::unexpected(std::move(loaded.error()));
   }

@@ -6,6 +6,14 @@
 
 namespace quillstone_dat {
 
+namespace {
+
+// Blocks are joined across at most this many unused bytes, so that a huge
+// block size does not make the batch hold a block's worth of zeros.
+constexpr std::uint64_t kMaxJoinedGap = 64 * 1024;
+
+}  // namespace
+
 std::vector<ByteRange> WriteBatch::add_chain(
     const ChainPlacement& chain, std::span<const std::uint8_t> bytes) {
   const std::size_t payload = block_size_ - kNextFieldSize;
@@ -16,7 +24,9 @@ std::vector<ByteRange> WriteBatch::add_chain(
     const std::size_t n = i + 1 == chain.blocks.size()
                               ? bytes.size() - copied
                               : std::min(payload, bytes.size() - copied);
-    if (pieces_.empty() || pieces_.back().last_block + block_size_ != block) {
+    if (pieces_.empty() || pieces_.back().last_block + block_size_ != block ||
+        block - pieces_.back().offset - pieces_.back().bytes.size() >
+            kMaxJoinedGap) {
       pieces_.push_back({block, {}, block});
     }
     Piece& piece = pieces_.back();
