@@ -8,16 +8,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "lib/dat_records.h"
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat::testing {
-
-namespace {
-
-constexpr std::uint32_t kNodeSize = 1716;
-
-}  // namespace
 
 Bytes bytes_of(std::string_view text) {
   return Bytes(text.begin(), text.end());
@@ -49,34 +42,45 @@ ArchiveBuilder& ArchiveBuilder::put_chain(std::span<const std::uint32_t> blocks,
   std::size_t copied = 0;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const bool last = i + 1 == blocks.size();
-    put_u32(blocks[i], last ? last_next : blocks[i + 1]);
+    std::uint8_t next[kNextFieldSize];
+    encode_next_field(next, last ? last_next : blocks[i + 1]);
+    put(blocks[i], next);
     const std::size_t n =
         last ? data.size() - copied : std::min(payload, data.size() - copied);
-    put(blocks[i] + 4, data.subspan(copied, n));
+    put(blocks[i] + kNextFieldSize, data.subspan(copied, n));
     copied += n;
   }
   return *this;
 }
 
 Bytes encode_node(const Node& node) {
-  Bytes bytes(kNodeSize, 0);
-  for (std::size_t i = 0; i < node.branches.size(); ++i) {
-    encode_fixed32(bytes.data() + 4 * i, node.branches[i]);
+  if (node.entries.size() > kNodeMaxEntries) {
+    throw std::invalid_argument("node overfull");
   }
-  encode_fixed32(bytes.data() + 248,
-                 node.entry_count.value_or(
-                     static_cast<std::uint32_t>(node.entries.size())));
-  if (node.entries.size() > 61) throw std::invalid_argument("node overfull");
-  for (std::size_t i = 0; i < node.entries.size(); ++i) {
-    encode_entry(node.entries[i], std::span(bytes).subspan(252 + 24 * i, 24));
-  }
+  DirectoryNode record;
+  record.branches = node.branches;
+  record.entry_count = node.entry_count.value_or(
+      static_cast<std::uint32_t>(node.entries.size()));
+  std::copy(node.entries.begin(), node.entries.end(), record.entries.begin());
+  Bytes bytes(kNodeSize);
+  encode_directory_node(record, std::span<std::uint8_t, kNodeSize>(bytes));
   return bytes;
+}
+
+DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
+                                             std::uint32_t offset) {
+  auto bytes = db.read_file_data(offset, kNodeSize);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  auto node =
+      decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
+  if (!node) return std::unexpected(DatError(std::move(node.error())));
+  return *node;
 }
 
 ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
                                          const Node& node) {
-  put_u32(offset, 0);
-  return put(offset + 4, encode_node(node));
+  const std::uint32_t block[] = {offset};
+  return put_chain(block, encode_node(node));
 }
 
 ArchiveBuilder& ArchiveBuilder::put_root(const Node& node) {
@@ -101,8 +105,7 @@ DatFileEntry ArchiveBuilder::add_file(std::uint32_t id,
 
 Bytes ArchiveBuilder::bytes() const {
   Bytes out = image_;
-  encode_header(header_, std::span(out).subspan(DatHeader::kFileOffset,
-                                                DatHeader::kEncodedSize));
+  encode_header(header_, std::span(out).subspan<kHeaderOffset, kHeaderSize>());
   return out;
 }
 
@@ -169,8 +172,8 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
 }
 
 Bytes lrs_literals(std::span<const std::uint8_t> data) {
-  Bytes out(4);
-  encode_fixed32(out.data(), static_cast<std::uint32_t>(data.size()));
+  Bytes out(kSizePrefixSize);
+  encode_size_prefix(out, static_cast<std::uint32_t>(data.size()));
   for (std::size_t i = 0; i < data.size(); ++i) {
     if (i % 8 == 0) out.push_back(0);
     out.push_back(data[i]);

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
@@ -40,6 +41,11 @@ struct Node {
 // The node's 1716 bytes as a chain yields them, for laying a node out
 // through several blocks with ArchiveBuilder::put_chain.
 Bytes encode_node(const Node& node);
+
+// The directory node that `db`'s archive holds at `offset`, read and
+// decoded as the directory walk does.
+DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
+                                             std::uint32_t offset);
 
 class ArchiveBuilder {
  public:

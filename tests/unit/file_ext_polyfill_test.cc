@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "quillstone_dat/posix_file.h"
+#include "utils/posix_file.h"
 #include "support/archive_builder.h"
 
 namespace quillstone_dat {
