@@ -15,6 +15,7 @@
 #define QUILLSTONE_DAT_LRS_H_
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -27,6 +28,12 @@ namespace quillstone_dat {
 // its first byte until the output outgrows the distance. The output never
 // exceeds the declared size.
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
+
+// The output size a stored payload declares in its first 4 bytes; none
+// when it is shorter than that. decompress_lrs yields fewer bytes than
+// declared exactly when the stream ends early.
+std::optional<std::uint32_t> lrs_declared_size(
+    std::span<const std::uint8_t> input);
 
 // Encodes `input` as a payload that decompress_lrs turns back into exactly
 // `input`: literals and back-references of length 3 to 17 found over a
