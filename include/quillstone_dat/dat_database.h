@@ -25,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "quillstone_dat/archive_check.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
@@ -66,6 +67,11 @@ class DatDatabase final : public ResourceProvider {
   DatResult<std::vector<std::uint8_t>> get_file(std::uint32_t id) const override;
 
   std::optional<FileMetadata> get_metadata(std::uint32_t id) const override;
+
+  // Checks the whole archive as it is now (archive_check.h): walks the
+  // directory again and follows every chain. Fails only where the directory
+  // can no longer be walked, with the error the open would give.
+  DatResult<CheckReport> check(const CheckOptions& options = {}) const;
 
  private:
   struct WalkState;

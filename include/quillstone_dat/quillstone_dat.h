@@ -3,6 +3,7 @@
 #ifndef QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 #define QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 
+#include "quillstone_dat/archive_check.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_editor.h"
 #include "quillstone_dat/dat_file_entry.h"

@@ -6,7 +6,9 @@
 #include <limits>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "format/records.h"
 #include "utils/coding.h"
 
 namespace quillstone_dat {
@@ -235,6 +237,82 @@ DatResult<std::vector<std::uint8_t>> read_block_chain(
     std::uint32_t size, std::uint64_t length_hint) {
   if (size == 0) return std::vector<std::uint8_t>{};
   return ChainWalk(file, block_size, offset, size, length_hint).run();
+}
+
+// ---------------------------------------------------------------------------
+// Chain extents.
+
+namespace {
+
+void add_range(std::vector<ByteRange>& ranges, std::uint64_t begin,
+               std::uint64_t end) {
+  if (!ranges.empty() && ranges.back().end == begin) {
+    ranges.back().end = end;
+  } else {
+    ranges.push_back({begin, end});
+  }
+}
+
+ChainFault unreadable(const DatError& error) {
+  return {ChainFault::Kind::kUnreadable, error.debug()};
+}
+
+}  // namespace
+
+ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
+                         std::uint32_t block_size, std::uint32_t offset,
+                         std::uint32_t size) {
+  ChainExtent extent;
+  std::unordered_set<std::uint32_t> visited;
+  std::uint64_t remaining = size;
+  std::uint32_t block = offset;
+  while (remaining > 0) {
+    if (!visited.insert(block).second) {
+      extent.fault = {ChainFault::Kind::kLoop,
+                      "chain comes back to its block at offset " +
+                          std::to_string(block) + " with " +
+                          std::to_string(remaining) + " bytes still to read"};
+      break;
+    }
+    if (block > kMaxOffset - kNextFieldSize) {
+      extent.fault = unreadable(payload_out_of_range(block));
+      break;
+    }
+    if (block + std::uint64_t{kNextFieldSize} > file_length) {
+      extent.fault = {ChainFault::Kind::kOutsideFile,
+                      "block at offset " + std::to_string(block) +
+                          " lies past the end of the archive (" +
+                          std::to_string(file_length) + " bytes)"};
+      break;
+    }
+    std::array<std::uint8_t, kNextFieldSize> field{};
+    if (auto read = file.read_exact_at_compat(field, block); !read) {
+      extent.fault = unreadable(read.error());
+      break;
+    }
+    const std::uint32_t next = decode_next_field(field.data());
+    if (next != 0 && block_size <= kNextFieldSize) {
+      extent.fault = unreadable(block_too_small(block_size));
+      break;
+    }
+    const std::uint64_t carried =
+        next == 0
+            ? remaining
+            : std::min<std::uint64_t>(remaining, block_size - kNextFieldSize);
+    const std::uint64_t end = block + std::uint64_t{kNextFieldSize} + carried;
+    if (end > file_length) {
+      extent.fault = {ChainFault::Kind::kOutsideFile,
+                      "block at offset " + std::to_string(block) +
+                          " runs to offset " + std::to_string(end) +
+                          ", past the end of the archive (" +
+                          std::to_string(file_length) + " bytes)"};
+      break;
+    }
+    add_range(extent.ranges, block, end);
+    remaining -= carried;
+    block = next;
+  }
+  return extent;
 }
 
 }  // namespace quillstone_dat

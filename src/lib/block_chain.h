@@ -13,6 +13,8 @@
 #define QUILLSTONE_DAT_LIB_BLOCK_CHAIN_H_
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "quillstone_dat/error.h"
@@ -28,6 +30,42 @@ namespace quillstone_dat {
 DatResult<std::vector<std::uint8_t>> read_block_chain(
     const FileExtPolyfill& file, std::uint32_t block_size,
     std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint);
+
+// ---------------------------------------------------------------------------
+// Where a chain lies: the byte ranges that reading it touches, for checking
+// an archive's layout.
+
+struct ByteRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;  // one past the last byte
+};
+
+// Why an extent walk stopped before it had `size` bytes.
+struct ChainFault {
+  enum class Kind : std::uint8_t {
+    kOutsideFile,  // a block reaches past the end of the file
+    kLoop,         // the chain comes back to one of its own blocks
+    kUnreadable,   // a read fails, or the chain is Corruption to the reader
+  };
+  Kind kind;
+  std::string detail;  // kUnreadable: the error's debug form
+};
+
+struct ChainExtent {
+  // In chain order, blocks that follow each other on disk merged. A block
+  // reaching past the end of the file is left out: what it would cover is
+  // not its own.
+  std::vector<ByteRange> ranges;
+  std::optional<ChainFault> fault;
+};
+
+// Follows the chain of `size` bytes at `offset` in a file of `file_length`
+// bytes as read_block_chain does, reading only next fields. It stops at the
+// first block outside the file and at the first block reached a second
+// time, so memory stays within one entry per block of the file.
+ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
+                         std::uint32_t block_size, std::uint32_t offset,
+                         std::uint32_t size);
 
 }  // namespace quillstone_dat
 

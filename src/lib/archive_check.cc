@@ -1,0 +1,282 @@
+#include "quillstone_dat/archive_check.h"
+
+#include <algorithm>
+#include <compare>
+#include <cstdio>
+#include <set>
+#include <span>
+#include <tuple>
+#include <unordered_set>
+#include <utility>
+
+#include "format/records.h"
+#include "lib/block_chain.h"
+#include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/lrs.h"
+
+namespace quillstone_dat {
+
+namespace {
+
+using Kind = CheckProblem::Kind;
+
+// What holds some bytes of the archive: the header, an entry's chain or a
+// directory node's chain.
+struct Owner {
+  enum class Type : std::uint8_t { kHeader, kEntry, kNode };
+  Type type = Type::kHeader;
+  std::uint32_t id = 0;      // kEntry
+  std::uint32_t offset = 0;  // the chain's first block
+
+  friend auto operator<=>(const Owner&, const Owner&) = default;
+};
+
+struct Claim {
+  ByteRange range;
+  Owner owner;
+};
+
+std::string entry_name(std::uint32_t id) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", id);
+  return text;
+}
+
+Kind kind_of(ChainFault::Kind fault) {
+  switch (fault) {
+    case ChainFault::Kind::kOutsideFile:
+      return Kind::kOutsideFile;
+    case ChainFault::Kind::kLoop:
+      return Kind::kChainLoop;
+    case ChainFault::Kind::kUnreadable:
+      break;
+  }
+  return Kind::kReadError;
+}
+
+CheckProblem problem_of(Kind kind, const Owner& owner, std::string detail) {
+  std::optional<std::uint32_t> id;
+  if (owner.type == Owner::Type::kEntry) id = owner.id;
+  return {kind, id, owner.offset, std::move(detail)};
+}
+
+// What the stored bytes of a compressed entry say about themselves.
+std::optional<CheckProblem> check_payload(
+    const Owner& entry, std::span<const std::uint8_t> stored) {
+  if (stored.size() < kSizePrefixSize) {
+    return problem_of(Kind::kShortPayload, entry,
+                      "compressed entry stores " +
+                          std::to_string(stored.size()) +
+                          " bytes, too few for its 4-byte size prefix");
+  }
+  const std::uint32_t declared = decode_size_prefix(stored);
+  const std::size_t decoded = decompress_lrs(stored).size();
+  if (decoded == declared) return std::nullopt;
+  return problem_of(Kind::kSizeMismatch, entry,
+                    "payload declares " + std::to_string(declared) +
+                        " bytes but its stream decodes to " +
+                        std::to_string(decoded));
+}
+
+// Which of two owners of the same bytes a report is about: the one a reader
+// is likeliest to look up, an entry before a node before the header.
+int report_rank(Owner::Type type) {
+  switch (type) {
+    case Owner::Type::kEntry:
+      return 2;
+    case Owner::Type::kNode:
+      return 1;
+    case Owner::Type::kHeader:
+      break;
+  }
+  return 0;
+}
+
+// The problem of two owners holding the bytes at `at`; of two owners alike
+// it is about the one whose bytes start later.
+CheckProblem overlap(const Owner& later, const Owner& earlier,
+                     std::uint64_t at) {
+  const bool swap = report_rank(earlier.type) > report_rank(later.type);
+  const Owner& subject = swap ? earlier : later;
+  const Owner& other = swap ? later : earlier;
+  const Kind kind =
+      subject.type == Owner::Type::kNode || other.type == Owner::Type::kNode
+          ? Kind::kNodeOverlap
+          : Kind::kSharedBlock;
+  const std::string where = std::to_string(at);
+  switch (other.type) {
+    case Owner::Type::kHeader:
+      return problem_of(
+          kind, subject,
+          "chain's bytes at offset " + where + " overlap the header");
+    case Owner::Type::kEntry:
+      return problem_of(kind, subject,
+                        "bytes at offset " + where +
+                            " also belong to the chain of " +
+                            entry_name(other.id));
+    case Owner::Type::kNode:
+      break;
+  }
+  return problem_of(kind, subject,
+                    "bytes at offset " + where +
+                        " also belong to the directory node at offset " +
+                        std::to_string(other.offset));
+}
+
+// One report per pair of owners whose claims overlap. A sweep in order of
+// start keeps the claim reaching furthest so far; any claim starting before
+// that one's end overlaps it.
+void find_overlaps(std::vector<Claim> claims,
+                   std::vector<CheckProblem>& problems) {
+  // Ties in owner order, so that the same archive gives the same report.
+  std::ranges::sort(claims, {}, [](const Claim& c) {
+    return std::tie(c.range.begin, c.owner);
+  });
+  std::set<std::pair<Owner, Owner>> reported;
+  const Claim* furthest = nullptr;
+  for (const Claim& claim : claims) {
+    if (furthest != nullptr && claim.range.begin < furthest->range.end &&
+        furthest->owner != claim.owner &&
+        reported.insert(std::minmax(claim.owner, furthest->owner)).second) {
+      problems.push_back(
+          overlap(claim.owner, furthest->owner, claim.range.begin));
+    }
+    if (furthest == nullptr || claim.range.end > furthest->range.end) {
+      furthest = &claim;
+    }
+  }
+}
+
+// One check of one archive: claims the bytes of every chain it follows and
+// gathers the problems it meets on the way.
+class ArchiveCheck {
+ public:
+  ArchiveCheck(const DatDatabase& db, const FileExtPolyfill& file,
+               std::uint64_t file_length, const CheckOptions& options)
+      : db_(db), file_(file), file_length_(file_length), options_(options) {
+    claims_.push_back({{kHeaderOffset, kHeaderEnd}, {}});
+  }
+
+  DatResult<CheckReport> run() {
+    if (auto walked = check_node(db_.header().root_offset, 1); !walked) {
+      return std::unexpected(std::move(walked.error()));
+    }
+    std::vector<DatFileEntry> entries(db_.files().begin(), db_.files().end());
+    std::ranges::sort(entries, {}, &DatFileEntry::id);
+    for (const DatFileEntry& entry : entries) check_entry(entry);
+    report_.entries = entries.size();
+
+    find_overlaps(std::move(claims_), report_.problems);
+    std::ranges::stable_sort(report_.problems, {}, [](const CheckProblem& p) {
+      return std::pair(p.id.has_value(), p.id ? *p.id : p.offset);
+    });
+    return std::move(report_);
+  }
+
+ private:
+  // Claims the chain's bytes and reports where it breaks; true when it can
+  // be read as a whole.
+  bool follow(const Owner& owner, std::uint32_t size) {
+    const ChainExtent extent = chain_extent(
+        file_, file_length_, db_.header().block_size, owner.offset, size);
+    for (const ByteRange& range : extent.ranges) {
+      claims_.push_back({range, owner});
+    }
+    if (!extent.fault) return true;
+    report_.problems.push_back(
+        problem_of(kind_of(extent.fault->kind), owner, extent.fault->detail));
+    return false;
+  }
+
+  // The node at `offset` and those below it, walked as the open walks them:
+  // what the open would refuse fails the check with the same error.
+  DatResult<void> check_node(std::uint32_t offset, std::uint32_t depth) {
+    if (offset == 0) return {};
+    if (depth > DatDatabase::kMaxDirectoryDepth) {
+      return std::unexpected(
+          DatError::corruption("directory nests deeper than " +
+                               std::to_string(DatDatabase::kMaxDirectoryDepth) +
+                               " levels at node " + std::to_string(offset)));
+    }
+    if (!visited_nodes_.insert(offset).second) {
+      return std::unexpected(DatError::corruption("directory node at offset " +
+                                                  std::to_string(offset) +
+                                                  " is reached twice"));
+    }
+    auto bytes = db_.read_file_data(offset, kNodeSize);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    auto node =
+        decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
+    if (!node) return std::unexpected(std::move(node.error()));
+    ++report_.nodes;
+    // A loop in a node's chain only repeats bytes, so the node still reads.
+    follow({Owner::Type::kNode, 0, offset}, kNodeSize);
+    for (const std::uint32_t branch : node->child_branches()) {
+      if (auto child = check_node(branch, depth + 1); !child) return child;
+    }
+    return {};
+  }
+
+  void check_entry(const DatFileEntry& entry) {
+    const Owner owner{Owner::Type::kEntry, entry.id, entry.offset};
+    // A chain that leaves the file, loops or cannot be followed is reported
+    // once, as such; reading it would fail or only repeat bytes.
+    if (!follow(owner, entry.size) || !options_.decode_payloads) return;
+    auto stored = db_.read_file_data(entry.offset, entry.size);
+    if (!stored) {
+      report_.problems.push_back(
+          problem_of(Kind::kReadError, owner, stored.error().debug()));
+      return;
+    }
+    if (!entry.is_compressed()) return;
+    if (auto problem = check_payload(owner, *stored)) {
+      report_.problems.push_back(std::move(*problem));
+    }
+  }
+
+  const DatDatabase& db_;
+  const FileExtPolyfill& file_;
+  const std::uint64_t file_length_;
+  const CheckOptions options_;
+  std::unordered_set<std::uint32_t> visited_nodes_;
+  std::vector<Claim> claims_;
+  CheckReport report_;
+};
+
+}  // namespace
+
+std::string_view to_string(CheckProblem::Kind kind) {
+  switch (kind) {
+    case Kind::kReadError:
+      return "read_error";
+    case Kind::kOutsideFile:
+      return "outside_file";
+    case Kind::kChainLoop:
+      return "chain_loop";
+    case Kind::kSharedBlock:
+      return "shared_block";
+    case Kind::kNodeOverlap:
+      return "node_overlap";
+    case Kind::kShortPayload:
+      return "short_payload";
+    case Kind::kSizeMismatch:
+      return "size_mismatch";
+  }
+  return "unknown";
+}
+
+DatResult<CheckReport> DatDatabase::check(const CheckOptions& options) const {
+  // The file as it is now: a chain is outside it if it is past today's end.
+  auto length = file_->length();
+  if (!length) return std::unexpected(std::move(length.error()));
+  return ArchiveCheck(*this, *file_, *length, options).run();
+}
+
+DatResult<CheckReport> check_archive(const std::filesystem::path& path,
+                                     const CheckOptions& options) {
+  auto db = DatDatabase::open(path);
+  if (!db) return std::unexpected(std::move(db.error()));
+  return db->check(options);
+}
+
+}  // namespace quillstone_dat
