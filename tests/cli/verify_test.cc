@@ -157,6 +157,32 @@ TEST(VerifyTest, ReportsReadsThatFailWithTheErrorsDebugForm) {
       << result.out;
 }
 
+TEST(VerifyTest, NamesADirectoryNodesProblemByItsOffset) {
+  ArchiveBuilder builder;
+  const std::uint32_t file[] = {2048};
+  builder.put_chain(file, Bytes(10, 1));
+  // The root starts at 300, inside the bytes before the header and on into
+  // it; the header lands on branches a leaf never reads.
+  builder.put_node(300, Node{{}, {{0, 1, 2048, 10, 0, 0}}, std::nullopt});
+  builder.header().root_offset = 300;
+  TempDir dir;
+  const std::string archive = builder.write(dir / "node.dat").string();
+
+  const ToolResult text = run_tool({"verify", archive});
+  EXPECT_EQ(text.exit_code, 1);
+  EXPECT_EQ(text.out,
+            "node 0x0000012C: node_overlap: chain's bytes at offset 320 "
+            "overlap the header\n"
+            "checked 1 entry: 1 problem\n");
+
+  const ToolResult json = run_tool({"verify", archive, "--json"});
+  EXPECT_EQ(json.exit_code, 1);
+  const auto problem = nlohmann::json::parse(json.out)["problems"].at(0);
+  EXPECT_TRUE(problem["id"].is_null()) << json.out;
+  EXPECT_EQ(problem["offset"], 300);
+  EXPECT_EQ(problem["kind"], "node_overlap");
+}
+
 TEST(VerifyTest, UnreadableArchivesAndBadArguments) {
   TempDir dir;
   const ToolResult missing = run_tool({"verify", (dir / "none.dat").string()});
