@@ -6,16 +6,6 @@
 // Every read after open is a positioned read and no state is kept per call,
 // so get_file, get_metadata, exists and read_file_data may run on one
 // database from several threads at once without locks. Nothing is cached.
-//
-// Directory node, stored as a block chain at the node's offset; the node is
-// the first 1716 bytes the chain yields:
-//
-//   0    branches     62 x u32 file offsets of child nodes (0: none)
-//   248  entry_count  u32
-//   252  entries      61 x 24-byte DatFileEntry; the first entry_count are used
-//
-// A node whose first branch is 0 is a leaf; otherwise its first
-// entry_count + 1 branches lead to its children.
 
 #ifndef QUILLSTONE_DAT_DAT_DATABASE_H_
 #define QUILLSTONE_DAT_DAT_DATABASE_H_
@@ -37,9 +27,6 @@ namespace quillstone_dat {
 
 class DatDatabase final : public ResourceProvider {
  public:
-  static constexpr std::uint32_t kNodeSize = 1716;
-  static constexpr std::uint32_t kMaxEntriesPerNode = 61;
-  static constexpr std::uint32_t kBranchesPerNode = 62;
   // Deeper directories are reported as corrupt: a balanced tree of 61-entry
   // nodes holds every 32-bit id within six levels.
   static constexpr std::uint32_t kMaxDirectoryDepth = 64;

@@ -1,4 +1,22 @@
-// The whole public interface of the library.
+// The whole public interface of the library, one header per idea:
+//
+//   dat_database.h       DatDatabase: open an archive, list its entries,
+//                        fetch files by id, check its integrity
+//   archive_check.h      CheckReport: what an integrity check found
+//   dat_header.h         DatHeader: the archive's header record
+//   dat_file_entry.h     DatFileEntry: one directory entry
+//   file_table.h         FileTable: the entries of an open archive by id
+//   dat_writer.h         DatWriter: build a whole archive from files
+//   dat_editor.h         DatEditor: add, replace and remove files in place,
+//                        safe against crashes and power loss
+//   lrs.h                decompress_lrs and compress_lrs
+//   resource_provider.h  ResourceProvider: anything that serves files by id
+//   file_ext_polyfill.h  FileExtPolyfill: positioned reads beneath a database
+//   error.h, io_error.h  DatError, the one error type, and its I/O cause
+//   portal_dat_path.h    get_portal_dat_path: where the portal archive lies
+//
+// Every fallible call returns DatResult<T> (std::expected<T, DatError>);
+// the library reports failures as values, not exceptions.
 
 #ifndef QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 #define QUILLSTONE_DAT_QUILLSTONE_DAT_H_

@@ -9,7 +9,6 @@
 #include <unordered_set>
 
 #include "format/records.h"
-#include "utils/coding.h"
 
 namespace quillstone_dat {
 
@@ -125,19 +124,19 @@ class ChainWalk {
   // One block, read as the format describes it: the next field, then the
   // payload; a next field of 0 brings the whole rest.
   DatResult<void> plain_step() {
-    if (current_ > kMaxOffset - 4) {
+    if (current_ > kMaxOffset - kNextFieldSize) {
       return std::unexpected(payload_out_of_range(current_));
     }
-    std::array<std::uint8_t, 4> next_field;
+    std::array<std::uint8_t, kNextFieldSize> next_field;
     if (auto read = file_.read_exact_at_compat(next_field, current_); !read) {
       return std::unexpected(std::move(read.error()));
     }
-    const std::uint32_t next = decode_fixed32(next_field.data());
-    if (next == 0) return read_rest_contiguously(std::uint64_t{current_} + 4);
-    if (block_size_ <= 4) return std::unexpected(block_too_small(block_size_));
+    const std::uint32_t next = decode_next_field(next_field.data());
+    if (next == 0) return read_rest_contiguously(std::uint64_t{current_} + kNextFieldSize);
+    if (block_size_ <= kNextFieldSize) return std::unexpected(block_too_small(block_size_));
     const std::size_t n = std::min(remaining(), payload());
     if (auto read = file_.read_exact_at_compat({buffer_.room(copied_, n), n},
-                                               current_ + 4);
+                                               current_ + kNextFieldSize);
         !read) {
       return std::unexpected(std::move(read.error()));
     }
@@ -154,7 +153,7 @@ class ChainWalk {
   // to one plain step, so that the end of the file is met exactly as the
   // plain walk meets it.
   DatResult<void> batch_step() {
-    if (current_ > kMaxOffset - 4) {
+    if (current_ > kMaxOffset - kNextFieldSize) {
       return std::unexpected(payload_out_of_range(current_));
     }
     const std::size_t needed = (remaining() + payload() - 1) / payload();
@@ -178,7 +177,7 @@ class ChainWalk {
     while (used < blocks) {
       const std::uint32_t block = current_;
       const std::uint8_t* const raw = out + used * block_size_;
-      const std::uint32_t next = decode_fixed32(raw);
+      const std::uint32_t next = decode_next_field(raw);
       // The block's payload was read from block + 4 whatever its next field
       // says; with next 0 the rest follows it directly.
       const std::size_t n = std::min(remaining(), payload());

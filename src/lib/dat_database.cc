@@ -5,27 +5,25 @@
 #include <string>
 #include <unordered_set>
 
+#include "format/records.h"
 #include "lib/block_chain.h"
-#include "lib/dat_records.h"
-#include "lib/record_reader.h"
 #include "quillstone_dat/lrs.h"
-#include "quillstone_dat/posix_file.h"
-#include "utils/coding.h"
+#include "utils/posix_file.h"
 
 namespace quillstone_dat {
 
 namespace {
 
-// Reads what there is of the header's 80 bytes. A read error stops the
-// bytes where it struck, so the field covering that spot reports it.
-RecordReader header_reader(
-    const FileExtPolyfill& file,
-    std::array<std::uint8_t, DatHeader::kEncodedSize>& bytes) {
+// Reads what there is of the header's 80 bytes and decodes it. A read error
+// stops the bytes where it struck, so the field covering that spot reports
+// it.
+DatResult<DatHeader> read_header(const FileExtPolyfill& file) {
+  std::array<std::uint8_t, kHeaderSize> bytes{};
   std::size_t filled = 0;
   std::optional<IoError> error;
   while (filled < bytes.size()) {
     auto n = file.read_at(std::span(bytes).subspan(filled),
-                          DatHeader::kFileOffset + filled);
+                          kHeaderOffset + filled);
     if (!n) {
       if (n.error().kind() == IoErrorKind::kInterrupted) continue;
       error = std::move(n.error());
@@ -34,7 +32,9 @@ RecordReader header_reader(
     if (*n == 0) break;
     filled += *n;
   }
-  return RecordReader(std::span(bytes).first(filled), std::move(error));
+  auto header = decode_header(std::span(bytes).first(filled), std::move(error));
+  if (!header) return std::unexpected(std::move(header.error()));
+  return *header;
 }
 
 }  // namespace
@@ -77,7 +77,7 @@ DatDatabase::DatDatabase(std::shared_ptr<const FileExtPolyfill> file,
 DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
   auto file = PosixFile::open(path);
   if (!file) return std::unexpected(DatError::path_error(path, file.error()));
-  if (auto seek = file->seek(DatHeader::kFileOffset); !seek) {
+  if (auto seek = file->seek(kHeaderOffset); !seek) {
     return std::unexpected(std::move(seek.error()));
   }
   return open(std::make_shared<PosixFile>(std::move(*file)));
@@ -85,9 +85,7 @@ DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
 
 DatResult<DatDatabase> DatDatabase::open(
     std::shared_ptr<const FileExtPolyfill> file) {
-  std::array<std::uint8_t, DatHeader::kEncodedSize> bytes{};
-  RecordReader reader = header_reader(*file, bytes);
-  auto header = read_header(reader);
+  auto header = read_header(*file);
   if (!header) return std::unexpected(std::move(header.error()));
   auto length = file->length();
   if (!length) return std::unexpected(std::move(length.error()));
@@ -133,43 +131,15 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset, WalkState& state,
                                                 std::to_string(offset) +
                                                 " is reached twice"));
   }
-  auto node = read_file_data(offset, kNodeSize);
+  auto bytes = read_file_data(offset, kNodeSize);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  auto node =
+      decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
   if (!node) return std::unexpected(std::move(node.error()));
-
-  // The node's 1716 bytes are all there, so the branches, the count and
-  // up to 61 entries decode without a failure to report. A larger count
-  // runs out of bytes: that goes through the record reader, which names the
-  // field where the node ends.
-  const std::uint8_t* const bytes = node->data();
-  std::array<std::uint32_t, kBranchesPerNode> branches{};
-  for (std::size_t i = 0; i < kBranchesPerNode; ++i) {
-    branches[i] = decode_fixed32(bytes + 4 * i);
-  }
-  const std::uint32_t entry_count =
-      decode_fixed32(bytes + 4 * kBranchesPerNode);
-  if (entry_count > kMaxEntriesPerNode) {
-    RecordReader reader(*node);
-    for (std::size_t i = 0; i <= kBranchesPerNode; ++i) (void)reader.u32();
-    for (std::uint32_t i = 0; i < entry_count; ++i) {
-      auto entry = read_entry(reader);
-      if (!entry) return std::unexpected(std::move(entry.error()));
-    }
-    return std::unexpected(DatError::corruption(
-        "directory node at offset " + std::to_string(offset) + " holds " +
-        std::to_string(entry_count) + " entries"));
-  }
-  const std::uint8_t* entry_bytes = bytes + 4 * kBranchesPerNode + 4;
-  for (std::uint32_t i = 0; i < entry_count; ++i) {
-    state.add(decode_entry({entry_bytes, DatFileEntry::kEncodedSize}));
-    entry_bytes += DatFileEntry::kEncodedSize;
-  }
-  if (branches[0] == 0) return {};
-
-  for (std::uint32_t i = 0; i <= entry_count; ++i) {
-    if (branches[i] == 0) continue;
-    if (auto child = read_node(branches[i], state, depth + 1); !child) {
-      return child;
-    }
+  for (const DatFileEntry& entry : node->used_entries()) state.add(entry);
+  for (const std::uint32_t branch : node->child_branches()) {
+    if (branch == 0) continue;
+    if (auto child = read_node(branch, state, depth + 1); !child) return child;
   }
   return {};
 }

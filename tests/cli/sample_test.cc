@@ -19,21 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::uint32_t u32_at(const Bytes& bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) |
-         static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 // Levels from the root down its first branches to a leaf.
 std::uint32_t directory_depth(const DatDatabase& db) {
   std::uint32_t depth = 0;
   for (std::uint32_t node = db.header().root_offset; node != 0; ++depth) {
-    const auto bytes = db.read_file_data(node, DatDatabase::kNodeSize);
-    if (!bytes) ADD_FAILURE() << bytes.error().debug();
-    if (!bytes || depth > DatDatabase::kMaxDirectoryDepth) return 0;
-    node = u32_at(*bytes, 0);
+    const auto decoded = read_directory_node(db, node);
+    if (!decoded) ADD_FAILURE() << decoded.error().debug();
+    if (!decoded || depth > DatDatabase::kMaxDirectoryDepth) return 0;
+    node = decoded->branches[0];
   }
   return depth;
 }
