@@ -10,15 +10,15 @@
 #include <span>
 #include <vector>
 
-#include "utils/coding.h"
+#include "format/records.h"
 
 namespace quillstone_dat::testing {
 
 inline std::vector<std::uint8_t> reference_decompress_lrs(
     std::span<const std::uint8_t> input) {
-  if (input.size() < 4) return {input.begin(), input.end()};
-  const std::uint64_t declared = decode_fixed32(input.data());
-  const std::span<const std::uint8_t> stream = input.subspan(4);
+  if (input.size() < kSizePrefixSize) return {input.begin(), input.end()};
+  const std::uint64_t declared = decode_size_prefix(input);
+  const std::span<const std::uint8_t> stream = input.subspan(kSizePrefixSize);
   std::vector<std::uint8_t> out;
   std::size_t pos = 0;
   unsigned flags = 0;

@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
+#include "format/records.h"
 #include "lib/block_chain.h"
 #include "support/archive_builder.h"
-#include "utils/coding.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -30,11 +30,11 @@ DatResult<Bytes> plain_chain_read(const FileExtPolyfill& file,
           DatError::corruption("block at offset " + std::to_string(current) +
                                " has no payload offset within 32 bits"));
     }
-    std::array<std::uint8_t, 4> field;
+    std::array<std::uint8_t, kNextFieldSize> field;
     if (auto read = file.read_exact_at_compat(field, current); !read) {
       return std::unexpected(read.error());
     }
-    const std::uint32_t next = decode_fixed32(field.data());
+    const std::uint32_t next = decode_next_field(field.data());
     const std::size_t n =
         next == 0 ? size - copied
                   : std::min<std::size_t>(size - copied, block_size - 4u);
@@ -87,7 +87,7 @@ RandomChains make_chains(std::mt19937& random) {
       default:
         next = here + block_size;  // contiguous
     }
-    encode_fixed32(image.data() + here, next);
+    encode_next_field(image.data() + here, next);
   }
   return {std::move(image), block_size};
 }
@@ -141,8 +141,8 @@ TEST(BlockChainDifferential, LoopsAreRepeatedNotReadAgain) {
     std::mt19937 random(loop.block_size);
     for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
     for (std::size_t i = 0; i < loop.blocks.size(); ++i) {
-      encode_fixed32(image.data() + loop.blocks[i],
-                     loop.blocks[(i + 1) % loop.blocks.size()]);
+      encode_next_field(image.data() + loop.blocks[i],
+                        loop.blocks[(i + 1) % loop.blocks.size()]);
     }
     // One pass round the loop, as the plain walk reads it.
     const auto memory = std::make_shared<MemoryFile>(image);

@@ -11,10 +11,10 @@
 #include <random>
 #include <string>
 
+#include "format/records.h"
 #include "quillstone_dat/lrs.h"
 #include "support/archive_builder.h"
 #include "support/lrs_reference.h"
-#include "utils/coding.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -37,9 +37,9 @@ std::uint32_t below(std::mt19937& random, std::uint32_t n) {
 }
 
 Bytes with_declared(std::uint32_t declared, const Bytes& stream) {
-  Bytes out(4 + stream.size());
-  encode_fixed32(out.data(), declared);
-  std::copy(stream.begin(), stream.end(), out.begin() + 4);
+  Bytes out(kSizePrefixSize + stream.size());
+  encode_size_prefix(out, declared);
+  std::copy(stream.begin(), stream.end(), out.begin() + kSizePrefixSize);
   return out;
 }
 
@@ -218,14 +218,14 @@ TEST(LrsDifferential, CompressorOutputWithWrongSizeOrFlippedBytes) {
   std::mt19937 random(0xF11);
   for (int i = 0; i < 150; ++i) {
     Bytes packed = compress_lrs(sample_input(random, below(random, 80000)));
-    const std::uint32_t size = decode_fixed32(packed.data());
+    const std::uint32_t size = decode_size_prefix(packed);
     if (i % 2 == 0) {
       // A declared size off by a little either way, or far off.
       const std::uint32_t declared =
           i % 6 == 0
               ? below(random, size + 1)
               : size + below(random, 40) - std::min<std::uint32_t>(size, 20);
-      encode_fixed32(packed.data(), declared);
+      encode_size_prefix(packed, declared);
     } else {
       // Flipped bytes turn literals into references and back, and change
       // distances, lengths and sizes.

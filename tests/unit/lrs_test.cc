@@ -9,10 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "format/records.h"
 #include "support/archive_builder.h"
 #include "support/lrs_reference.h"
 #include "unit/allocation_probe.h"
-#include "utils/coding.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -22,8 +22,8 @@ Bytes decode(const Bytes& input) { return decompress_lrs(input); }
 // A payload: the declared size, then the stream bytes.
 Bytes payload(std::uint32_t declared,
               std::initializer_list<std::uint8_t> stream) {
-  Bytes out(4);
-  encode_fixed32(out.data(), declared);
+  Bytes out(kSizePrefixSize);
+  encode_size_prefix(out, declared);
   out.insert(out.end(), stream);
   return out;
 }
@@ -74,8 +74,8 @@ TEST(Lrs, DistanceTakesBitsEightToElevenFromTheHighNibble) {
   // 296 literals (37 full groups), then distance 0x101 (b0 0x01, high
   // nibble of b1 1) and length 3.
   constexpr std::size_t kLiterals = 296;
-  Bytes input(4);
-  encode_fixed32(input.data(), kLiterals + 3);
+  Bytes input(kSizePrefixSize);
+  encode_size_prefix(input, kLiterals + 3);
   Bytes expected;
   for (std::size_t i = 0; i < kLiterals; ++i) {
     if (i % 8 == 0) input.push_back(0x00);
@@ -145,8 +145,8 @@ Bytes random_payload(std::mt19937& random) {
     default:
       declared = static_cast<std::uint32_t>(random());
   }
-  Bytes out(4);
-  encode_fixed32(out.data(), declared);
+  Bytes out(kSizePrefixSize);
+  encode_size_prefix(out, declared);
   std::size_t produced = 0;
   const std::uint32_t groups = below(12);
   for (std::uint32_t g = 0; g < groups; ++g) {
