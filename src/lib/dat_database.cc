@@ -37,7 +37,23 @@ DatResult<DatHeader> read_header(const FileExtPolyfill& file) {
   return *header;
 }
 
+// The file at `path`, checked to be one that can be read at offsets.
+DatResult<PosixFile> open_archive_file(const std::filesystem::path& path) {
+  auto file = PosixFile::open(path);
+  if (!file) return std::unexpected(DatError::path_error(path, file.error()));
+  if (auto seek = file->seek(kHeaderOffset); !seek) {
+    return std::unexpected(std::move(seek.error()));
+  }
+  return std::move(*file);
+}
+
 }  // namespace
+
+DatResult<DatHeader> read_dat_header(const std::filesystem::path& path) {
+  auto file = open_archive_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return read_header(*file);
+}
 
 // Nodes visited by one walk: reaching a node twice means the branches form
 // a cycle or share a subtree, either of which would never end or cost
@@ -75,11 +91,8 @@ DatDatabase::DatDatabase(std::shared_ptr<const FileExtPolyfill> file,
       length_at_open_(length_at_open) {}
 
 DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
-  auto file = PosixFile::open(path);
-  if (!file) return std::unexpected(DatError::path_error(path, file.error()));
-  if (auto seek = file->seek(kHeaderOffset); !seek) {
-    return std::unexpected(std::move(seek.error()));
-  }
+  auto file = open_archive_file(path);
+  if (!file) return std::unexpected(std::move(file.error()));
   return open(std::make_shared<PosixFile>(std::move(*file)));
 }
 
