@@ -1,6 +1,9 @@
 // `cat ARCHIVE ID [--raw]`: one file's bytes to standard output,
 // decompressed when its entry is compressed. --raw writes the bytes as the
-// block chain stores them instead.
+// block chain stores them instead. A compressed file that decodes to
+// another length than it declares is still written, with a warning.
+
+#include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
@@ -8,9 +11,12 @@
 #include <vector>
 
 #include "command.h"
+#include "error_text.h"
 #include "file_id.h"
+#include "number_text.h"
 #include "output.h"
 #include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/lrs.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -22,6 +28,10 @@ class CatCommand final : public Command {
     return "Write a file's bytes to standard output";
   }
   std::string_view synopsis() const override { return "ARCHIVE ID [--raw]"; }
+  std::string_view example() const override {
+    return "  quillstone-dat cat portal.dat 06000001 > 06000001.bin\n"
+           "  quillstone-dat cat portal.dat 0x06000001 --raw | xxd | head\n";
+  }
 
   void configure(CLI::App& parser) override {
     parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
@@ -29,9 +39,10 @@ class CatCommand final : public Command {
         ->type_name("PATH");
     parser
         .add_option("ID", id_text_,
-                    "File id: decimal, or hexadecimal with a 0x prefix")
+                    "File id in hexadecimal, as ls prints it (06000001, "
+                    "0x06000001)")
         ->required()
-        ->type_name("UINT32")
+        ->type_name("ID")
         ->check(file_id_validator());
     parser.add_flag("--raw", raw_,
                     "Write the stored bytes without decompressing them");
@@ -41,13 +52,31 @@ class CatCommand final : public Command {
     // The validator has accepted the text already.
     const std::uint32_t id = parse_file_id(id_text_).value();
     const auto db = DatDatabase::open(archive_);
-    if (!db) return report_error(db.error());
+    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
     const DatFileEntry* const entry = db->files().find(id);
-    if (entry == nullptr) return report_error(DatError::not_found(id));
-    const auto bytes = raw_ ? db->read_file_data(entry->offset, entry->size)
-                            : db->get_file(id);
-    if (!bytes) return report_error(bytes.error());
-    return write_stdout(*bytes);
+    if (entry == nullptr) {
+      return report_error(DatError::not_found(id), ErrorScene::open(archive_));
+    }
+    const auto stored = db->read_file_data(entry->offset, entry->size);
+    if (!stored) {
+      return report_error(stored.error(), ErrorScene::read(archive_, *entry));
+    }
+    if (raw_ || !entry->is_compressed()) return write_stdout(*stored);
+
+    const std::vector<std::uint8_t> decoded = decompress_lrs(*stored);
+    const ExitStatus written = write_stdout(decoded);
+    const std::optional<std::uint32_t> declared = lrs_declared_size(*stored);
+    if (written == ExitStatus::kSuccess && declared &&
+        *declared != decoded.size()) {
+      std::fputs(plain_line(archive_,
+                            fmt::format("warning: file {} decodes to {} bytes "
+                                        "but declares {}",
+                                        shown_id(id), grouped(decoded.size()),
+                                        grouped(*declared)))
+                     .c_str(),
+                 stderr);
+    }
+    return written;
   }
 
  private:

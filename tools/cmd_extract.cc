@@ -1,10 +1,14 @@
-// `extract ARCHIVE OUTDIR [--jobs N] [--raw] [--quiet] [ID...]`: writes every
-// file, or the named ones, to OUTDIR/XXXXXXXX.bin (the id in upper-case hex),
-// decompressed unless --raw. Several threads read the one open database.
-// Each file appears under its final name only once complete; a file that
-// cannot be read or written is reported and the others are still written.
+// `extract ARCHIVE OUTDIR [ID|RANGE...] [--ids-from FILE] [--jobs N] [--raw]
+// [--quiet] [--force | --skip-existing]`: writes every file, or the ones
+// asked for, to OUTDIR/XXXXXXXX.bin (the id in upper-case hex),
+// decompressed unless --raw, and OUTDIR/manifest.json, from which pack
+// rebuilds the archive. Several threads read the one open database. Each
+// file appears under its final name only once complete; a file that cannot
+// be read or written is reported and the others are still written.
 
+#include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -16,17 +20,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "atomic_file.h"
 #include "command.h"
+#include "error_text.h"
+#include "existing_files.h"
 #include "file_id.h"
-#include "output.h"
+#include "id_selection.h"
+#include "manifest.h"
 #include "progress_bar.h"
 #include "quillstone_dat/dat_database.h"
+#include "utils/staged_file.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -52,16 +58,41 @@ void catch_interrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-std::string output_name(std::uint32_t id) {
-  return fmt::format("{:08X}.bin", id);
+std::string output_name(std::uint32_t id) { return id_hex(id) + ".bin"; }
+
+// Writes `bytes` as the file `target`, which appears under its name only
+// once complete and flushed, dated `timestamp` (seconds since 1970) unless
+// that is 0. Every file extract writes goes through here.
+DatResult<void> write_file(const fs::path& target,
+                           std::span<const std::uint8_t> bytes,
+                           std::uint32_t timestamp = 0) {
+  auto staged = StagedFile::create(target);
+  if (!staged) {
+    return std::unexpected(DatError::path_error(
+        target.has_parent_path() ? target.parent_path() : ".", staged.error()));
+  }
+  auto done = staged->write_at(bytes, 0);
+  if (done) done = staged->commit();
+  if (!done) return std::unexpected(DatError::path_error(target, done.error()));
+  if (timestamp != 0) {
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {static_cast<time_t>(timestamp), 0}};
+    if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0) {
+      return std::unexpected(
+          DatError::path_error(target, IoError::from_errno(errno)));
+    }
+  }
+  return {};
 }
 
 // One run over a fixed list of entries, shared by the worker threads.
 class Extraction {
  public:
-  Extraction(const DatDatabase& db, std::vector<DatFileEntry> entries,
-             fs::path folder, bool raw, bool show_progress)
+  Extraction(const DatDatabase& db, fs::path archive,
+             std::vector<DatFileEntry> entries, fs::path folder, bool raw,
+             bool show_progress)
       : db_(db),
+        archive_(std::move(archive)),
         entries_(std::move(entries)),
         folder_(std::move(folder)),
         raw_(raw),
@@ -84,14 +115,13 @@ class Extraction {
     }
     progress_.finish();
     if (interrupted) {
-      report(fmt::format("error: interrupted; {} of {} files written\n",
-                         written_.load(), entries_.size()));
+      progress_.print(
+          plain_line("", fmt::format("interrupted; {} of {} files written",
+                                     written_.load(), entries_.size())));
       failed_ = true;
     }
     return !failed_;
   }
-
-  void report(std::string_view line) { progress_.print(line); }
 
  private:
   static std::uint64_t stored_bytes(const std::vector<DatFileEntry>& entries) {
@@ -112,24 +142,25 @@ class Extraction {
   }
 
   void extract(const DatFileEntry& entry) {
-    if (auto written = write_one(entry); written) {
+    const fs::path target = fs::path(folder_) / output_name(entry.id);
+    const auto bytes = raw_ ? db_.read_file_data(entry.offset, entry.size)
+                            : db_.get_file(entry.id);
+    auto written = bytes ? write_file(target, *bytes, entry.timestamp)
+                         : std::unexpected(bytes.error());
+    if (written) {
       ++written_;
     } else {
       failed_ = true;
-      report(fmt::format("error: {:08X}: {}\n", entry.id,
-                         written.error().debug()));
+      ErrorScene scene =
+          bytes ? ErrorScene::write(target) : ErrorScene::read(archive_, entry);
+      scene.debug_label = id_hex(entry.id) + ": ";
+      progress_.print(error_report(written.error(), scene));
     }
     progress_.advance(entry.size);
   }
 
-  DatResult<void> write_one(const DatFileEntry& entry) const {
-    const auto bytes = raw_ ? db_.read_file_data(entry.offset, entry.size)
-                            : db_.get_file(entry.id);
-    if (!bytes) return std::unexpected(bytes.error());
-    return write_file_atomically(folder_ / output_name(entry.id), *bytes);
-  }
-
   const DatDatabase& db_;
+  const fs::path archive_;
   const std::vector<DatFileEntry> entries_;
   const fs::path folder_;
   const bool raw_;
@@ -146,10 +177,25 @@ class ExtractCommand final : public Command {
  public:
   std::string_view name() const override { return "extract"; }
   std::string_view summary() const override {
-    return "Write files of the archive to a folder, one file per id";
+    return "Write files of the archive to a folder, one file per id, with a "
+           "manifest";
   }
   std::string_view synopsis() const override {
-    return "ARCHIVE OUTDIR [--jobs N] [--raw] [--quiet] [ID...]";
+    return "ARCHIVE OUTDIR [ID|RANGE...] [--ids-from FILE] [--jobs N] [--raw] "
+           "[--quiet] [--force | --skip-existing]";
+  }
+  std::string_view details() const override {
+    return "Beside the files, OUTDIR/manifest.json keeps the header, and each "
+           "entry's flags,\ntimestamp and version: pack OUTDIR rebuilds the "
+           "archive from it. Files are dated\nwith their entry's timestamp. "
+           "An existing file is replaced only with --force;\n--skip-existing "
+           "keeps it, to resume an interrupted run.\n";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat extract portal.dat out\n"
+           "  quillstone-dat extract portal.dat out 06000000-06FFFFFF --raw\n"
+           "  quillstone-dat ls portal.dat | awk '$4 > 100000 {print $1}' |\n"
+           "      quillstone-dat extract portal.dat big --ids-from -\n";
   }
 
   void configure(CLI::App& parser) override {
@@ -161,11 +207,9 @@ class ExtractCommand final : public Command {
                     "Folder to write XXXXXXXX.bin files into; made if missing")
         ->required()
         ->type_name("PATH");
-    parser
-        .add_option("ID", id_texts_,
-                    "Files to write (decimal, or hex with 0x); default: all")
-        ->type_name("UINT32")
-        ->check(file_id_validator());
+    selection_.configure(parser,
+                         "Ids or ranges (06000000-06FFFFFF) to write; "
+                         "default: all");
     parser
         .add_option("--jobs,-j", jobs_,
                     "Threads reading and writing (default: one per core)")
@@ -173,45 +217,52 @@ class ExtractCommand final : public Command {
     parser.add_flag("--raw", raw_,
                     "Write the stored bytes without decompressing them");
     parser.add_flag("--quiet,-q", quiet_, "Show no progress bar");
+    auto* force = parser.add_flag("--force,-f", force_,
+                                  "Replace files that are already there");
+    parser
+        .add_flag("--skip-existing", skip_existing_,
+                  "Keep files that are already there and write the others")
+        ->excludes(force);
   }
 
   ExitStatus run() const override {
+    catch_interrupts();
     const auto db = DatDatabase::open(archive_);
-    if (!db) return report_error(db.error());
-    std::vector<DatFileEntry> entries;
-    bool missing = false;
-    if (id_texts_.empty()) {
-      entries.assign(db->files().begin(), db->files().end());
-    } else {
-      std::set<std::uint32_t> seen;
-      for (const std::string& text : id_texts_) {
-        // The validator has accepted the text already.
-        const std::uint32_t id = parse_file_id(text).value();
-        if (!seen.insert(id).second) continue;
-        const DatFileEntry* entry = db->files().find(id);
-        if (entry == nullptr) {
-          report_error(DatError::not_found(id));
-          missing = true;
-        } else {
-          entries.push_back(*entry);
-        }
-      }
-    }
-    // In archive order, so that the reads move forward through the file.
-    std::ranges::sort(entries, {}, &DatFileEntry::offset);
+    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
+    const IdSelection::Match match = selection_.match(db->files());
 
+    const fs::path manifest_path = fs::path(folder_) / kManifestName;
+    std::vector<DatFileEntry> pending;
+    if (auto refused = check_existing(match.entries, manifest_path, pending)) {
+      return *refused;
+    }
     std::error_code error;
     fs::create_directories(folder_, error);
     if (error) {
       return report_error(
-          DatError::path_error(folder_, IoError::from_errno(error.value())));
+          DatError::path_error(folder_, IoError::from_errno(error.value())),
+          ErrorScene::write(folder_));
     }
-    catch_interrupts();
+    // The manifest comes first: a folder whose extraction stopped short
+    // lacks files that it lists, which pack refuses.
+    const std::string manifest = render_manifest(manifest_of(*db, match));
+    if (auto written = write_file(
+            manifest_path,
+            std::span(reinterpret_cast<const std::uint8_t*>(manifest.data()),
+                      manifest.size()));
+        !written) {
+      return report_error(written.error(), ErrorScene::write(manifest_path));
+    }
+
     const bool show_progress = !quiet_ && ::isatty(STDERR_FILENO) == 1;
-    Extraction extraction(*db, std::move(entries), folder_, raw_,
+    // In archive order, so that the reads move forward through the file.
+    std::ranges::sort(pending, {}, &DatFileEntry::offset);
+    Extraction extraction(*db, archive_, std::move(pending), folder_, raw_,
                           show_progress);
     const bool complete = extraction.run(jobs_);
-    return complete && !missing ? ExitStatus::kSuccess : ExitStatus::kFailure;
+    report_missing(match.missing, archive_);
+    return complete && match.missing.empty() ? ExitStatus::kSuccess
+                                             : ExitStatus::kFailure;
   }
 
  private:
@@ -219,12 +270,51 @@ class ExtractCommand final : public Command {
     return std::max(1u, std::thread::hardware_concurrency());
   }
 
+  // Applies the overwrite rule before anything is written: fills `pending`
+  // with the entries to write, or reports the first file in the way.
+  std::optional<ExitStatus> check_existing(
+      const std::vector<DatFileEntry>& entries, const fs::path& manifest_path,
+      std::vector<DatFileEntry>& pending) const {
+    constexpr std::string_view kHint =
+        "pass --force to replace the files there, or --skip-existing to "
+        "keep them";
+    if (!force_ && !skip_existing_ && name_taken(manifest_path)) {
+      return report_taken(manifest_path, kHint);
+    }
+    for (const DatFileEntry& entry : entries) {
+      if (force_ || !name_taken(fs::path(folder_) / output_name(entry.id))) {
+        pending.push_back(entry);
+      } else if (!skip_existing_) {
+        return report_taken(fs::path(folder_) / output_name(entry.id), kHint);
+      }
+    }
+    return std::nullopt;
+  }
+
+  Manifest manifest_of(const DatDatabase& db,
+                       const IdSelection::Match& match) const {
+    Manifest manifest{.header = db.header(),
+                      .block_size = db.header().block_size,
+                      .entries = {}};
+    for (const DatFileEntry& entry : match.entries) {
+      manifest.entries.push_back({.id = entry.id,
+                                  .file = output_name(entry.id),
+                                  .bit_flags = entry.bit_flags,
+                                  .timestamp = entry.timestamp,
+                                  .version = entry.version,
+                                  .stored = raw_ || !entry.is_compressed()});
+    }
+    return manifest;
+  }
+
   std::string archive_;
   std::string folder_;
-  std::vector<std::string> id_texts_;
+  IdSelection selection_;
   unsigned jobs_ = default_jobs();
   bool raw_ = false;
   bool quiet_ = false;
+  bool force_ = false;
+  bool skip_existing_ = false;
 };
 
 }  // namespace

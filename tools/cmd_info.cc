@@ -1,6 +1,7 @@
 // `info ARCHIVE [--json]`: the header's seventeen fields and a summary of
 // the directory: how many entries, how many compressed, and the total of
-// their stored sizes.
+// their stored sizes. The header is shown even when the directory cannot
+// be walked; the failure is then reported after it.
 
 #include <fmt/format.h>
 
@@ -8,12 +9,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "command.h"
+#include "error_text.h"
+#include "header_json.h"
 #include "output.h"
 #include "quillstone_dat/dat_database.h"
 
@@ -37,71 +41,48 @@ DirectorySummary summarize(const FileTable& files) {
   return summary;
 }
 
-std::string hex_bytes(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  for (const std::uint8_t byte : bytes) text += fmt::format("{:02x}", byte);
-  return text;
+// Offsets and the magic number read better in hex as well.
+bool also_hex(std::string_view field) {
+  return field == "magic" || field.ends_with("_offset") ||
+         (field.starts_with("free_") && field != "free_count");
 }
 
-// A header field as shown: a number, or version_string as hex digits.
-// Offsets and the magic number read better in hex as well in the text form.
-struct HeaderField {
-  const char* name;
-  std::variant<std::uint32_t, std::string> value;
-  bool also_hex = false;
-};
-
-// The seventeen header fields in their on-disk order.
-std::vector<HeaderField> header_fields(const DatHeader& h) {
-  return {
-      {"magic", h.magic, true},
-      {"block_size", h.block_size},
-      {"file_size", h.file_size},
-      {"dataset", h.dataset},
-      {"subset", h.subset},
-      {"free_head", h.free_head, true},
-      {"free_tail", h.free_tail, true},
-      {"free_count", h.free_count},
-      {"root_offset", h.root_offset, true},
-      {"new_lru", h.new_lru},
-      {"old_lru", h.old_lru},
-      {"use_lru", h.use_lru},
-      {"master_map_id", h.master_map_id},
-      {"engine_version", h.engine_version},
-      {"game_version", h.game_version},
-      {"version_string", hex_bytes(h.version_string)},
-      {"version_minor", h.version_minor},
-  };
-}
-
+// Without a summary, the directory could not be walked: `failure` says why.
 std::string render_json(const DatHeader& header,
-                        const DirectorySummary& summary) {
-  nlohmann::ordered_json object;
-  for (const HeaderField& field : header_fields(header)) {
-    std::visit([&](const auto& value) { object[field.name] = value; },
-               field.value);
+                        const std::optional<DirectorySummary>& summary,
+                        std::string_view failure) {
+  nlohmann::ordered_json object = header_to_json(header);
+  if (summary) {
+    object["entry_count"] = summary->entry_count;
+    object["compressed_count"] = summary->compressed_count;
+    object["stored_bytes"] = summary->stored_bytes;
+  } else {
+    object["error"] = failure;
   }
-  object["entry_count"] = summary.entry_count;
-  object["compressed_count"] = summary.compressed_count;
-  object["stored_bytes"] = summary.stored_bytes;
   return object.dump(2) + "\n";
 }
 
 std::string render_text(const DatHeader& header,
-                        const DirectorySummary& summary) {
+                        const std::optional<DirectorySummary>& summary) {
   std::vector<std::pair<std::string, std::string>> lines;
-  for (const HeaderField& field : header_fields(header)) {
-    const auto* number = std::get_if<std::uint32_t>(&field.value);
-    lines.emplace_back(field.name,
-                       number == nullptr ? std::get<std::string>(field.value)
-                       : field.also_hex
-                           ? fmt::format("{} (0x{:08X})", *number, *number)
-                           : fmt::format("{}", *number));
+  const nlohmann::ordered_json fields = header_to_json(header);
+  for (const auto& [name, value] : fields.items()) {
+    if (!value.is_number()) {
+      lines.emplace_back(name, value.get<std::string>());
+      continue;
+    }
+    const auto number = value.get<std::uint32_t>();
+    lines.emplace_back(name, also_hex(name)
+                                 ? fmt::format("{} (0x{:08X})", number, number)
+                                 : fmt::format("{}", number));
   }
-  lines.emplace_back("entry_count", fmt::format("{}", summary.entry_count));
-  lines.emplace_back("compressed_count",
-                     fmt::format("{}", summary.compressed_count));
-  lines.emplace_back("stored_bytes", fmt::format("{}", summary.stored_bytes));
+  if (summary) {
+    lines.emplace_back("entry_count", fmt::format("{}", summary->entry_count));
+    lines.emplace_back("compressed_count",
+                       fmt::format("{}", summary->compressed_count));
+    lines.emplace_back("stored_bytes",
+                       fmt::format("{}", summary->stored_bytes));
+  }
 
   std::size_t width = 0;
   for (const auto& [name, value] : lines) width = std::max(width, name.size());
@@ -119,6 +100,15 @@ class InfoCommand final : public Command {
     return "Show the archive's header and a summary of its directory";
   }
   std::string_view synopsis() const override { return "ARCHIVE [--json]"; }
+  std::string_view details() const override {
+    return "The header is shown even when the directory cannot be read; the "
+           "error follows\n(and, with --json, is the member 'error' in place "
+           "of the summary).\n";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat info portal.dat\n"
+           "  quillstone-dat info portal.dat --json | jq .entry_count\n";
+  }
 
   void configure(CLI::App& parser) override {
     parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
@@ -129,10 +119,20 @@ class InfoCommand final : public Command {
 
   ExitStatus run() const override {
     const auto db = DatDatabase::open(archive_);
-    if (!db) return report_error(db.error());
-    const DirectorySummary summary = summarize(db->files());
-    return write_stdout(json_ ? render_json(db->header(), summary)
-                              : render_text(db->header(), summary));
+    if (db) {
+      const DirectorySummary summary = summarize(db->files());
+      return write_stdout(json_ ? render_json(db->header(), summary, "")
+                                : render_text(db->header(), summary));
+    }
+    // What can still be shown of an archive whose directory is damaged.
+    const ErrorScene scene = ErrorScene::open(archive_);
+    const auto header = read_dat_header(archive_);
+    if (!header) return report_error(db.error(), scene);
+    const ExitStatus written = write_stdout(
+        json_ ? render_json(*header, std::nullopt, describe(db.error(), scene))
+              : render_text(*header, std::nullopt));
+    if (written != ExitStatus::kSuccess) return written;
+    return report_error(db.error(), scene);
   }
 
  private:

@@ -1,8 +1,12 @@
-// `pack INDIR ARCHIVE [--block-size N] [--compress none|all|auto] [--force]`:
-// builds an archive from the files of a folder. A file named by an id (8
-// hex digits, then optionally an extension: 0A000001.bin) becomes the entry
-// for that id; anything else is reported and left out. The archive is
-// written complete under a temporary name and then renamed into place.
+// `pack INDIR ARCHIVE [--manifest PATH] [--block-size N]
+// [--compress none|all|auto] [--force]`: builds an archive from the files
+// of a folder. With a manifest (INDIR/manifest.json as extract writes it,
+// or --manifest), the archive gets back the header fields, flags,
+// timestamps, versions and storage it lists, and the folder must hold
+// exactly the files it lists. Without one, a file named by an id (8 hex
+// digits, then optionally an extension: 0A000001.bin) becomes the entry for
+// that id, stored as --compress says; anything else is reported and left
+// out. The archive appears under its name only once complete.
 
 #include <fmt/format.h>
 
@@ -12,15 +16,24 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "error_text.h"
+#include "existing_files.h"
+#include "file_id.h"
+#include "manifest.h"
 #include "output.h"
 #include "quillstone_dat/dat_writer.h"
+#include "quillstone_dat/lrs.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -57,10 +70,51 @@ struct Source {
   fs::path path;
 };
 
+// The folder's regular files named by an id, by id, and the names of the
+// others (sorted: directory order is arbitrary, messages should not be).
+struct FolderListing {
+  std::map<std::uint32_t, std::vector<Source>> sources;
+  std::vector<std::string> skipped;  // "name: why"
+};
+
 Storage storage_of(std::string_view mode) {
   if (mode == "all") return Storage::kCompressed;
   if (mode == "auto") return Storage::kSmallest;
   return Storage::kPlain;
+}
+
+DatResult<std::vector<std::uint8_t>> read_whole_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes;
+  if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
+    return std::unexpected(
+        DatError::path_error(path, IoError::from_errno(errno)));
+  }
+  return bytes;
+}
+
+// The writer's file for a manifest entry whose bytes are in `path`.
+DatResult<WriterFile> writer_file(const ManifestEntry& entry,
+                                  const fs::path& path) {
+  WriterFile file{.id = entry.id,
+                  .contents = path,
+                  .storage = Storage::kPreStored,
+                  .bit_flags = entry.bit_flags,
+                  .timestamp = entry.timestamp,
+                  .version = entry.version};
+  const bool compressed = (entry.bit_flags & 1u) != 0;
+  if (entry.stored || !compressed) return file;
+  // Decoded bytes of a compressed entry are compressed again: by the
+  // writer when the flags are those it sets, else here, to keep them.
+  if (entry.bit_flags == 1) {
+    file.storage = Storage::kCompressed;
+    return file;
+  }
+  auto bytes = read_whole_file(path);
+  if (!bytes) return std::unexpected(bytes.error());
+  file.contents = compress_lrs(*bytes);
+  return file;
 }
 
 class PackCommand final : public Command {
@@ -70,8 +124,21 @@ class PackCommand final : public Command {
     return "Build an archive from a folder of files named by id";
   }
   std::string_view synopsis() const override {
-    return "INDIR ARCHIVE [--block-size N] [--compress none|all|auto] "
-           "[--force]";
+    return "INDIR ARCHIVE [--manifest PATH] [--block-size N] "
+           "[--compress none|all|auto] [--force]";
+  }
+  std::string_view details() const override {
+    return "A folder that extract wrote holds manifest.json: pack then "
+           "restores the header\nfields, flags, timestamps, versions and "
+           "storage it lists, and refuses a folder\nthat lacks a listed file "
+           "or holds one it does not list. --compress applies\nonly without "
+           "a manifest; --block-size overrides the manifest's.\n";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat pack my-files new.dat --compress auto "
+           "--block-size 4096\n"
+           "  quillstone-dat extract portal.dat unpacked && quillstone-dat "
+           "pack unpacked copy.dat\n";
   }
 
   void configure(CLI::App& parser) override {
@@ -83,52 +150,80 @@ class PackCommand final : public Command {
     parser.add_option("ARCHIVE", archive_, "Path of the archive to write")
         ->required()
         ->type_name("PATH");
-    parser.add_option("--block-size", block_size_, "Block size in bytes")
-        ->capture_default_str()
-        ->check(CLI::Range(DatWriter::kMinBlockSize,
-                           std::numeric_limits<std::uint32_t>::max()));
     parser
-        .add_option("--compress", compress_,
-                    "none: store as given; all: LRS-compress every file; "
-                    "auto: compress where that is smaller")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"none", "all", "auto"}));
-    parser.add_flag("--force", force_, "Replace ARCHIVE if it exists");
+        .add_option("--manifest", manifest_path_,
+                    "Manifest to follow (default: INDIR/manifest.json when "
+                    "there)")
+        ->type_name("PATH");
+    block_size_option_ =
+        parser.add_option("--block-size", block_size_, "Block size in bytes")
+            ->capture_default_str()
+            ->check(CLI::Range(DatWriter::kMinBlockSize,
+                               std::numeric_limits<std::uint32_t>::max()));
+    compress_option_ =
+        parser
+            .add_option("--compress", compress_,
+                        "none: store as given; all: LRS-compress every file; "
+                        "auto: compress where that is smaller")
+            ->capture_default_str()
+            ->check(CLI::IsMember({"none", "all", "auto"}));
+    parser.add_flag("--force,-f", force_, "Replace ARCHIVE if it exists");
   }
 
   ExitStatus run() const override {
-    std::error_code error;
-    if (!force_ && fs::exists(fs::symlink_status(archive_, error))) {
-      fmt::print(stderr, "error: {} exists; pass --force to replace it\n",
-                 archive_);
-      return ExitStatus::kFailure;
-    }
-    std::map<std::uint32_t, std::vector<Source>> sources;
-    if (auto listed = list_sources(sources); !listed) {
-      return report_error(listed.error());
+    if (!force_ && name_taken(archive_)) return report_taken(archive_);
+    auto listing = list_folder();
+    if (!listing) {
+      return report_error(listing.error(), ErrorScene::input(folder_));
     }
     bool duplicated = false;
-    for (const auto& [id, files] : sources) {
+    for (const auto& [id, files] : listing->sources) {
       if (files.size() < 2) continue;
       std::string names;
       for (const Source& file : files) names += " " + file.name;
-      fmt::print(stderr, "error: more than one file for id {:08X}:{}\n", id,
-                 names);
+      report_failure(folder_, fmt::format("more than one file for id {}:{}",
+                                          shown_id(id), names));
       duplicated = true;
     }
     if (duplicated) return ExitStatus::kFailure;
 
-    DatWriter writer(WriterOptions{.block_size = block_size_});
-    for (const auto& [id, files] : sources) {
-      if (auto added = writer.add(WriterFile{.id = id,
-                                             .contents = files.front().path,
-                                             .storage = storage_of(compress_)});
-          !added) {
-        return report_error(added.error());
+    const fs::path manifest_path = manifest_path_.empty()
+                                       ? fs::path(folder_) / kManifestName
+                                       : fs::path(manifest_path_);
+    std::optional<DatWriter> writer;
+    if (!manifest_path_.empty() || name_taken(manifest_path)) {
+      if (compress_option_->count() > 0) {
+        return report_failure(manifest_path.string(),
+                              "--compress does not apply with a manifest: "
+                              "it gives each file's storage");
+      }
+      auto prepared = writer_from_manifest(manifest_path, *listing);
+      if (!prepared) return prepared.error();
+      writer.emplace(std::move(*prepared));
+    } else {
+      for (const std::string& line : listing->skipped) {
+        std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
+      }
+      writer.emplace(WriterOptions{.block_size = block_size_});
+      for (const auto& [id, files] : listing->sources) {
+        if (auto added =
+                writer->add(WriterFile{.id = id,
+                                       .contents = files.front().path,
+                                       .storage = storage_of(compress_)});
+            !added) {
+          return report_error(added.error(), ErrorScene::open(folder_));
+        }
       }
     }
-    const auto summary = writer.write(archive_);
-    if (!summary) return report_error(summary.error());
+    const auto summary = writer->write(archive_);
+    if (!summary) {
+      // A path error naming another file than the archive is an input that
+      // could not be read.
+      const fs::path* const failed = summary.error().path();
+      const bool input = failed != nullptr && *failed != fs::path(archive_);
+      return report_error(summary.error(), input ? ErrorScene::input(*failed)
+                                                 : ErrorScene::write(archive_));
+    }
     return write_stdout(fmt::format(
         "packed {} files ({} compressed) into {}: {} bytes of content, "
         "{} bytes in the archive\n",
@@ -137,44 +232,114 @@ class PackCommand final : public Command {
   }
 
  private:
-  // The folder's id-named regular files, by id; the rest is reported.
-  DatResult<void> list_sources(
-      std::map<std::uint32_t, std::vector<Source>>& sources) const {
+  DatResult<FolderListing> list_folder() const {
+    FolderListing listing;
     std::error_code error;
     fs::directory_iterator it(folder_, error);
     if (error) return std::unexpected(path_error(folder_, error));
-    std::vector<std::string> skipped;
     for (; it != fs::directory_iterator(); it.increment(error)) {
       if (error) return std::unexpected(path_error(folder_, error));
       const std::string name = it->path().filename().string();
+      if (name == kManifestName) continue;
       const std::optional<std::uint32_t> id = id_of_name(name);
       // Follows symbolic links, as reading the file will.
       std::error_code unknown_type;
       if (!it->is_regular_file(unknown_type)) {
-        skipped.push_back(name + ": not a regular file");
+        listing.skipped.push_back(name + ": not a regular file");
       } else if (!id) {
-        skipped.push_back(name + ": name is not a file id");
+        listing.skipped.push_back(name + ": name is not a file id");
       } else {
-        sources[*id].push_back({name, it->path()});
+        listing.sources[*id].push_back({name, it->path()});
       }
     }
     if (error) return std::unexpected(path_error(folder_, error));
-    // Directory order is arbitrary; messages should not be.
-    std::ranges::sort(skipped);
-    for (const std::string& line : skipped) {
-      fmt::print(stderr, "warning: skipping {}\n", line);
-    }
-    for (auto& [id, files] : sources) {
+    std::ranges::sort(listing.skipped);
+    for (auto& [id, files] : listing.sources) {
       std::ranges::sort(files, {}, &Source::name);
     }
-    return {};
+    return listing;
+  }
+
+  // A writer holding every file the manifest lists, once the folder is
+  // found to hold exactly those; otherwise the status of the failure,
+  // already reported.
+  std::expected<DatWriter, ExitStatus> writer_from_manifest(
+      const fs::path& path, const FolderListing& listing) const {
+    const auto fail = [&](std::string_view subject, std::string_view text) {
+      return std::unexpected(report_failure(subject, text));
+    };
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      return std::unexpected(
+          report_error(DatError::path_error(path, IoError::from_errno(errno)),
+                       ErrorScene::input(path)));
+    }
+    auto manifest = parse_manifest(text.str());
+    if (!manifest) {
+      return fail(path.string(), "malformed manifest: " + manifest.error());
+    }
+
+    std::set<std::string> listed;
+    for (const ManifestEntry& entry : manifest->entries) {
+      listed.insert(entry.file);
+      std::error_code error;
+      if (!fs::is_regular_file(fs::path(folder_) / entry.file, error)) {
+        return fail(folder_, fmt::format("{} is missing: the manifest lists "
+                                         "it for file {}",
+                                         entry.file, shown_id(entry.id)));
+      }
+    }
+    for (const auto& [id, files] : listing.sources) {
+      for (const Source& file : files) {
+        if (!listed.contains(file.name)) {
+          return fail(folder_, fmt::format("{} is not in the manifest {}",
+                                           file.name, path.string()));
+        }
+      }
+    }
+    for (const std::string& line : listing.skipped) {
+      const std::string name = line.substr(0, line.find(':'));
+      if (!listed.contains(name)) {
+        std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
+      }
+    }
+
+    const DatHeader& header = manifest->header;
+    DatWriter writer(WriterOptions{.block_size = block_size_option_->count() > 0
+                                                     ? block_size_
+                                                     : manifest->block_size,
+                                   .magic = header.magic,
+                                   .dataset = header.dataset,
+                                   .subset = header.subset,
+                                   .master_map_id = header.master_map_id,
+                                   .engine_version = header.engine_version,
+                                   .game_version = header.game_version,
+                                   .version_string = header.version_string,
+                                   .version_minor = header.version_minor});
+    for (const ManifestEntry& entry : manifest->entries) {
+      auto file = writer_file(entry, fs::path(folder_) / entry.file);
+      if (!file) {
+        return std::unexpected(report_error(
+            file.error(), ErrorScene::input(fs::path(folder_) / entry.file)));
+      }
+      if (auto added = writer.add(std::move(*file)); !added) {
+        return std::unexpected(
+            report_error(added.error(), ErrorScene::open(path)));
+      }
+    }
+    return writer;
   }
 
   std::string folder_;
   std::string archive_;
+  std::string manifest_path_;
   std::uint32_t block_size_ = WriterOptions{}.block_size;
   std::string compress_ = "none";
   bool force_ = false;
+  CLI::Option* block_size_option_ = nullptr;
+  CLI::Option* compress_option_ = nullptr;
 };
 
 }  // namespace

@@ -2,8 +2,8 @@
 // looks like a real one: thousands of files from one byte to a few hundred
 // KiB, most of them small; prose, record tables and incompressible data;
 // about a quarter stored compressed; ids spread over sixteen id ranges. The
-// same seed and count always give the same bytes. ARCHIVE is replaced, and
-// missing parent folders are made.
+// same seed and count always give the same bytes. An existing ARCHIVE is
+// replaced only with --force; missing parent folders are made.
 
 #include <fmt/format.h>
 
@@ -16,6 +16,8 @@
 #include <string>
 
 #include "command.h"
+#include "error_text.h"
+#include "existing_files.h"
 #include "output.h"
 #include "quillstone_dat/dat_writer.h"
 #include "sample_content.h"
@@ -101,7 +103,11 @@ class SampleCommand final : public Command {
            "same seed";
   }
   std::string_view synopsis() const override {
-    return "ARCHIVE [--files N] [--seed S]";
+    return "ARCHIVE [--files N] [--seed S] [--force]";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat sample /tmp/portal.dat\n"
+           "  quillstone-dat sample small.dat --files 100 --seed 7 --force\n";
   }
 
   void configure(CLI::App& parser) override {
@@ -115,24 +121,30 @@ class SampleCommand final : public Command {
         ->capture_default_str()
         ->type_name("UINT64")
         ->check(seed_validator());
+    parser.add_flag("--force,-f", force_, "Replace ARCHIVE if it exists");
   }
 
   ExitStatus run() const override {
     const fs::path target = archive_;
+    if (!force_ && name_taken(target)) return report_taken(target);
     if (target.has_parent_path()) {
       std::error_code error;
       fs::create_directories(target.parent_path(), error);
       if (error) {
-        return report_error(DatError::path_error(
-            target.parent_path(), IoError::from_errno(error.value())));
+        return report_error(
+            DatError::path_error(target.parent_path(),
+                                 IoError::from_errno(error.value())),
+            ErrorScene::write(target.parent_path()));
       }
     }
     DatWriter writer;
     if (auto added = add_sample_files(writer, files_, seed_); !added) {
-      return report_error(added.error());
+      return report_error(added.error(), ErrorScene::write(target));
     }
     const auto summary = writer.write(target);
-    if (!summary) return report_error(summary.error());
+    if (!summary) {
+      return report_error(summary.error(), ErrorScene::write(target));
+    }
     return write_stdout(
         fmt::format("wrote {}: {} files, {} bytes of content, {} compressed, "
                     "{} bytes in all, directory depth {}\n",
@@ -145,6 +157,7 @@ class SampleCommand final : public Command {
   std::string archive_;
   std::uint32_t files_ = kDefaultFiles;
   std::uint64_t seed_ = kDefaultSeed;
+  bool force_ = false;
 };
 
 }  // namespace

@@ -17,12 +17,23 @@ class App;
 
 namespace quillstone_dat::tool {
 
-// The process exit status. Scripts rely on these three values.
+// The process exit status. Scripts rely on these values.
 enum class ExitStatus : int {
   kSuccess = 0,
   kFailure = 1,  // the library or the output reported an error
   kUsage = 2,    // the command line was wrong
+  // The reader of standard output went away (`| head`): what a tool ended
+  // by SIGPIPE reports to its shell, 128 + 13.
+  kBrokenPipe = 141,
 };
+
+// The end of every command's --help.
+inline constexpr std::string_view kExitStatuses =
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    the archive, a file or the output failed; a message says why\n"
+    "  2    the command line was wrong\n"
+    "  141  the reader of standard output went away (| head)\n";
 
 class Command {
  public:
@@ -33,6 +44,12 @@ class Command {
   virtual std::string_view summary() const = 0;
   // The arguments, as shown after a usage error: "ARCHIVE ID [--raw]".
   virtual std::string_view synopsis() const = 0;
+  // More about the output for --help, or nothing; ends in a newline.
+  virtual std::string_view details() const { return ""; }
+  // Lines of examples for --help, each indented and ending in a newline.
+  virtual std::string_view example() const { return ""; }
+  // What the exit statuses mean, for --help.
+  virtual std::string_view exit_statuses() const { return kExitStatuses; }
 
   // Declares the command's arguments on `parser`, bound to members of this
   // object; the command must outlive the parse.

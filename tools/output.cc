@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "error_text.h"
+
 namespace quillstone_dat::tool {
 
 std::expected<void, IoError> write_all(int fd,
@@ -23,9 +25,14 @@ std::expected<void, IoError> write_all(int fd,
 
 ExitStatus write_stdout(std::span<const std::uint8_t> bytes) {
   if (auto written = write_all(STDOUT_FILENO, bytes); !written) {
-    fmt::print(stderr, "error: cannot write to standard output: {}\n",
-               written.error().debug());
-    return ExitStatus::kFailure;
+    if (written.error().os_error() == EPIPE) return ExitStatus::kBrokenPipe;
+    if (error_style() == ErrorStyle::kDebug) {
+      fmt::print(stderr, "error: cannot write to standard output: {}\n",
+                 written.error().debug());
+      return ExitStatus::kFailure;
+    }
+    return report_failure(
+        "", "cannot write to standard output: " + written.error().message());
   }
   return ExitStatus::kSuccess;
 }
@@ -33,11 +40,6 @@ ExitStatus write_stdout(std::span<const std::uint8_t> bytes) {
 ExitStatus write_stdout(std::string_view text) {
   return write_stdout(std::span(
       reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-ExitStatus report_error(const DatError& error) {
-  fmt::print(stderr, "error: {}\n", error.debug());
-  return ExitStatus::kFailure;
 }
 
 }  // namespace quillstone_dat::tool

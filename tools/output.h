@@ -1,6 +1,8 @@
-// What the tool writes: results to standard output, failures to standard
-// error. A result counts only once every byte of it has been written, so a
-// closed pipe or a full disk is a failure, never a silent partial success.
+// What the tool writes to standard output. A result counts only once every
+// byte of it has been written, so a full disk is a failure, never a silent
+// partial success. A reader that goes away (`| head`) is no failure of the
+// tool: the command stops quietly with status 141, as tools ended by
+// SIGPIPE do.
 
 #ifndef QUILLSTONE_DAT_TOOLS_OUTPUT_H_
 #define QUILLSTONE_DAT_TOOLS_OUTPUT_H_
@@ -11,7 +13,6 @@
 #include <string_view>
 
 #include "command.h"
-#include "quillstone_dat/error.h"
 #include "quillstone_dat/io_error.h"
 
 namespace quillstone_dat::tool {
@@ -22,12 +23,10 @@ std::expected<void, IoError> write_all(int fd,
                                        std::span<const std::uint8_t> bytes);
 
 // Writes `bytes` to standard output. kSuccess once all are written;
-// otherwise reports the failure on stderr and returns kFailure.
+// kBrokenPipe, silently, when the reader has gone; otherwise reports the
+// failure on stderr and returns kFailure.
 ExitStatus write_stdout(std::span<const std::uint8_t> bytes);
 ExitStatus write_stdout(std::string_view text);
-
-// Prints "error: " and the error's debug form on stderr; returns kFailure.
-ExitStatus report_error(const DatError& error);
 
 }  // namespace quillstone_dat::tool
 

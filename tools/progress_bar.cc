@@ -3,9 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <string>
+
+#include "number_text.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -13,18 +14,6 @@ namespace {
 constexpr std::size_t kBarWidth = 24;
 // Returns to the start of the line and clears it.
 constexpr std::string_view kClearLine = "\r\033[K";
-
-std::string human_bytes(std::uint64_t bytes) {
-  constexpr std::array<const char*, 4> kUnits = {"KiB", "MiB", "GiB", "TiB"};
-  if (bytes < 1024) return fmt::format("{} B", bytes);
-  double value = static_cast<double>(bytes) / 1024;
-  std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < kUnits.size()) {
-    value /= 1024;
-    ++unit;
-  }
-  return fmt::format("{:.1f} {}", value, kUnits[unit]);
-}
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 // `quillstone-dat cat`: a file's bytes exactly, decompressed or as stored,
-// chosen by a decimal or hexadecimal id.
+// chosen by a hexadecimal id as ls prints it.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ namespace {
 
 std::string text_of(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
+}
+
+std::string hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
 }
 
 class CatTest : public ::testing::Test {
@@ -47,12 +54,12 @@ class CatTest : public ::testing::Test {
 };
 
 TEST_F(CatTest, WritesAnUncompressedFileByteForByte) {
-  const ToolResult result = run_tool({"cat", archive_, "42"});
+  const ToolResult result = run_tool({"cat", archive_, "2A"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, text_of(binary_));
   // --raw changes nothing for a file stored as it is.
-  EXPECT_EQ(run_tool({"cat", archive_, "42", "--raw"}).out, text_of(binary_));
+  EXPECT_EQ(run_tool({"cat", archive_, "2A", "--raw"}).out, text_of(binary_));
 }
 
 TEST_F(CatTest, DecompressesUnlessRawIsGiven) {
@@ -65,17 +72,20 @@ TEST_F(CatTest, DecompressesUnlessRawIsGiven) {
   EXPECT_EQ(raw.out, text_of(stored_));
 }
 
-TEST_F(CatTest, AcceptsTheIdInDecimalOrHex) {
-  for (const char* id : {"42", "0x2a", "0X2A", "0x0000002A", "0042"}) {
+TEST_F(CatTest, TakesTheIdInHexWithOrWithoutPrefix) {
+  for (const char* id :
+       {"2A", "2a", "0x2a", "0X2A", "0000002A", "0x0000002A"}) {
     const ToolResult result = run_tool({"cat", archive_, id});
     EXPECT_EQ(result.exit_code, 0) << id << ": " << result.err;
     EXPECT_EQ(result.out, text_of(binary_)) << id;
   }
-  for (const char* id : {"4294967295", "0xFFFFFFFF", "0xffffffff"}) {
+  for (const char* id : {"FFFFFFFF", "0xFFFFFFFF", "0xffffffff", "6000001"}) {
     const ToolResult result = run_tool({"cat", archive_, id});
     EXPECT_EQ(result.exit_code, 0) << id << ": " << result.err;
-    EXPECT_EQ(result.out, "last") << id;
+    EXPECT_FALSE(result.out.empty()) << id;
   }
+  // Digits that look decimal are hex all the same: 42 is 0x42.
+  EXPECT_EQ(run_tool({"cat", archive_, "42"}).exit_code, 1);
 }
 
 TEST_F(CatTest, AnEmptyFileWritesNothingAndSucceeds) {
@@ -85,15 +95,39 @@ TEST_F(CatTest, AnEmptyFileWritesNothingAndSucceeds) {
   EXPECT_EQ(result.err, "");
 }
 
-TEST_F(CatTest, AnAbsentIdIsNotFoundInDecimal) {
+TEST_F(CatTest, AnAbsentIdIsNamedInHexOrInTheDebugForm) {
   for (const bool raw : {false, true}) {
     std::vector<std::string> args = {"cat", archive_, "0x1234"};
     if (raw) args.push_back("--raw");
     const ToolResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 1) << raw;
     EXPECT_EQ(result.out, "") << raw;
-    EXPECT_EQ(result.err, "error: NotFound(4660)\n") << raw;
+    EXPECT_EQ(result.err, "quillstone-dat: " + archive_ +
+                              ": no file 0x00001234 in the archive\n")
+        << raw;
+
+    args.insert(args.begin(), "--debug");
+    const ToolResult debug = run_tool(args);
+    EXPECT_EQ(debug.exit_code, 1) << raw;
+    EXPECT_EQ(debug.err, "error: NotFound(4660)\n") << raw;
   }
+}
+
+TEST(CatPayloadTest, AShortCompressedStreamIsWrittenWithAWarning) {
+  Bytes lying = lrs_literals(bytes_of("sixteen bytes..."));
+  lying[0] = 200;  // declares 200 bytes, holds 16
+  ArchiveBuilder builder;
+  const DatFileEntry entry = builder.add_file(9, lying, 1);
+  builder.put_root(Node{{}, {entry}, std::nullopt});
+  TempDir dir;
+  const std::string archive = builder.write(dir / "lying.dat").string();
+
+  const ToolResult result = run_tool({"cat", archive, "9"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, "sixteen bytes...");
+  EXPECT_EQ(result.err, "quillstone-dat: " + archive +
+                            ": warning: file 0x00000009 decodes to 16 bytes "
+                            "but declares 200\n");
 }
 
 TEST(CatChainTest, AChainPastTheEndFailsWithoutWritingAnything) {
@@ -110,7 +144,15 @@ TEST(CatChainTest, AChainPastTheEndFailsWithoutWritingAnything) {
     const ToolResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 1) << mode;
     EXPECT_EQ(result.out, "") << mode;
-    EXPECT_TRUE(result.err.starts_with("error: Io(")) << result.err;
+    EXPECT_TRUE(result.err.starts_with(
+        "quillstone-dat: " + archive.string() +
+        ": file 0x00000005 is truncated: its 4,000 stored bytes at 0x" +
+        hex8(entry.offset) + " run past the end of the "))
+        << result.err;
+    EXPECT_TRUE(result.err.ends_with("-byte archive\n")) << result.err;
+
+    args.insert(args.begin(), "--debug");
+    EXPECT_TRUE(run_tool(args).err.starts_with("error: Io(")) << mode;
   }
 }
 

@@ -1,9 +1,11 @@
-// `quillstone-dat extract`: every file or the named ones, decompressed or
-// raw, to XXXXXXXX.bin files; an entry that cannot be read is reported
-// while the rest are still written, and nothing is left under a temporary
-// or partial name.
+// `quillstone-dat extract`: every file or the ones asked for (ids, ranges,
+// lists), decompressed or raw, to XXXXXXXX.bin files dated by their entry,
+// with a manifest; existing files are kept unless --force; an entry that
+// cannot be read is reported while the rest are still written, and nothing
+// is left under a temporary or partial name.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -30,6 +32,7 @@ class ExtractTest : public ::testing::Test {
         {42, binary_},
         {0x06000001, lrs_literals(text_), 1},
         {7, {}},
+        {0x06000002, bytes_of("second")},
     };
     archive_ = write_bytes(dir_ / "a.dat", build_archive(files, 64)).string();
   }
@@ -57,42 +60,102 @@ TEST_F(ExtractTest, WritesEveryFileDecompressed) {
     EXPECT_EQ(result.out, "") << jobs;
     EXPECT_EQ(names_in(out_),
               (std::vector<std::string>{"00000007.bin", "0000002A.bin",
-                                        "06000001.bin"}));
+                                        "06000001.bin", "06000002.bin",
+                                        "manifest.json"}));
     EXPECT_EQ(read_bytes(out_ / "0000002A.bin"), binary_);
     EXPECT_EQ(read_bytes(out_ / "06000001.bin"), text_);
     EXPECT_EQ(read_bytes(out_ / "00000007.bin"), Bytes{});
   }
 }
 
-TEST_F(ExtractTest, ReplacesFilesAlreadyThere) {
+TEST_F(ExtractTest, KeepsFilesAlreadyThereUnlessForced) {
   fs::create_directories(out_);
   write_bytes(out_ / "0000002A.bin", Bytes(5000, 1));
-  ASSERT_EQ(extract({"42"}).exit_code, 0);
+  // Refused before anything is written, naming the file in the way.
+  const ToolResult refused = extract({"7", "2A"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err, "quillstone-dat: " + (out_ / "0000002A.bin").string() +
+                             ": exists; pass --force to replace the files "
+                             "there, or --skip-existing to keep them\n");
+  EXPECT_EQ(names_in(out_), std::vector<std::string>{"0000002A.bin"});
+
+  // Resuming writes only what is missing.
+  ASSERT_EQ(extract({"7", "2A", "--skip-existing"}).exit_code, 0);
+  EXPECT_EQ(read_bytes(out_ / "0000002A.bin"), Bytes(5000, 1));
+  EXPECT_EQ(read_bytes(out_ / "00000007.bin"), Bytes{});
+
+  ASSERT_EQ(extract({"2A", "--force"}).exit_code, 0);
   EXPECT_EQ(read_bytes(out_ / "0000002A.bin"), binary_);
 }
 
-TEST_F(ExtractTest, NamedIdsOnlyAndRawBytes) {
-  const ToolResult result = extract({"--raw", "0x06000001", "42", "0x2A"});
+TEST_F(ExtractTest, IdsRangesAndListsSelectFilesOnceEachAsStored) {
+  const std::string list = (dir_ / "ids.txt").string();
+  write_bytes(list, bytes_of("# wanted\n  2a  \n\n06000001 # again\n"));
+  const ToolResult result =
+      extract({"--raw", "06000000-060000FF", "0x2A", "--ids-from", list});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(names_in(out_),
-            (std::vector<std::string>{"0000002A.bin", "06000001.bin"}));
+            (std::vector<std::string>{"0000002A.bin", "06000001.bin",
+                                      "06000002.bin", "manifest.json"}));
   EXPECT_EQ(read_bytes(out_ / "06000001.bin"), lrs_literals(text_));
   EXPECT_EQ(read_bytes(out_ / "0000002A.bin"), binary_);
+
+  // The list may come from standard input.
+  const ToolResult piped = run_tool_with_input(
+      {"extract", archive_, (dir_ / "piped").string(), "--ids-from", "-"},
+      "7\n06000002\n");
+  ASSERT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(names_in(dir_ / "piped"),
+            (std::vector<std::string>{"00000007.bin", "06000002.bin",
+                                      "manifest.json"}));
 }
 
-TEST_F(ExtractTest, AnUnknownIdIsNotFoundAndTheOthersAreWritten) {
-  const ToolResult result = extract({"0x1234", "7"});
+TEST_F(ExtractTest, FilesCarryTheirEntrysTimestamp) {
+  ArchiveBuilder builder;
+  const DatFileEntry dated = builder.add_file(1, bytes_of("dated"));
+  const DatFileEntry undated = builder.add_file(2, bytes_of("undated"));
+  builder.put_root(Node{{},
+                        {{0, 1, dated.offset, dated.size, 1'000'000'000, 0},
+                         {0, 2, undated.offset, undated.size, 0, 0}},
+                        std::nullopt});
+  const std::string archive = builder.write(dir_ / "dated.dat").string();
+  ASSERT_EQ(run_tool({"extract", archive, out_.string()}).exit_code, 0);
+  struct stat status {};
+  ASSERT_EQ(::stat((out_ / "00000001.bin").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1'000'000'000);
+  ASSERT_EQ(::stat((out_ / "00000002.bin").c_str(), &status), 0);
+  EXPECT_GT(status.st_mtime, 1'000'000'000);  // written now
+}
+
+TEST_F(ExtractTest, AnUnknownIdOrEmptyRangeIsReportedAndTheOthersAreWritten) {
+  const ToolResult result = extract({"0x1234", "7", "08000000-08FFFFFF"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.err, "error: NotFound(4660)\n");
-  EXPECT_EQ(names_in(out_), (std::vector<std::string>{"00000007.bin"}));
+  EXPECT_EQ(result.err, "quillstone-dat: " + archive_ +
+                            ": no file 0x00001234 in the archive\n"
+                            "quillstone-dat: " +
+                            archive_ +
+                            ": no file in 0x08000000-0x08FFFFFF in the "
+                            "archive\n");
+  EXPECT_EQ(names_in(out_),
+            (std::vector<std::string>{"00000007.bin", "manifest.json"}));
+
+  const ToolResult debug = run_tool(
+      {"--debug", "extract", archive_, (dir_ / "d").string(), "0x1234"});
+  EXPECT_EQ(debug.exit_code, 1);
+  EXPECT_EQ(debug.err, "error: NotFound(4660)\n");
 }
 
 TEST_F(ExtractTest, AnOutputFolderThatIsAFileIsAPathError) {
   fs::create_directories(out_.parent_path());
   write_bytes(out_, bytes_of("a file"));
-  const ToolResult result = extract({});
+  const ToolResult result = extract({"--force"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(result.err.starts_with("error: PathError")) << result.err;
+  EXPECT_TRUE(result.err.starts_with("quillstone-dat: " + out_.string() +
+                                     ": cannot write: "))
+      << result.err;
+  const ToolResult debug =
+      run_tool({"--debug", "extract", archive_, out_.string(), "--force"});
+  EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
 }
 
 TEST_F(ExtractTest, BadArgumentsAreUsageErrors) {
@@ -100,6 +163,9 @@ TEST_F(ExtractTest, BadArgumentsAreUsageErrors) {
        {std::vector<std::string>{"--jobs", "0"},
         {"--jobs", "x"},
         {"0xZZ"},
+        {"06000002-06000001"},
+        {"--force", "--skip-existing"},
+        {"--ids-from", (dir_ / "absent.txt").string()},
         {"--frob"}}) {
     const ToolResult result = extract(more);
     EXPECT_EQ(result.exit_code, 2) << more.back() << ": " << result.err;
@@ -131,12 +197,21 @@ TEST(ExtractBrokenTest, ABrokenEntryFailsAloneAndLeavesNoTemporaryFile) {
     const ToolResult result =
         run_tool({"extract", archive, out.string(), "--jobs", jobs});
     EXPECT_EQ(result.exit_code, 1) << jobs;
-    EXPECT_TRUE(result.err.starts_with("error: 00000002: Io(")) << result.err;
+    EXPECT_TRUE(result.err.starts_with(
+        "quillstone-dat: " + archive +
+        ": file 0x00000002 is truncated: its 100,000 stored bytes"))
+        << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
         << result.err;
     EXPECT_EQ(names_in(out),
-              (std::vector<std::string>{"00000001.bin", "00000003.bin"}));
+              (std::vector<std::string>{"00000001.bin", "00000003.bin",
+                                        "manifest.json"}));
     EXPECT_EQ(read_bytes(out / "00000003.bin"), bytes_of("last file"));
+
+    const ToolResult debug =
+        run_tool({"--debug", "extract", archive, out.string() + "-debug",
+                  "--jobs", jobs});
+    EXPECT_TRUE(debug.err.starts_with("error: 00000002: Io(")) << debug.err;
   }
 }
 

@@ -1,5 +1,5 @@
 // `quillstone-dat info`: every header field, the directory summary, and
-// both output forms.
+// both output forms; the header alone when the directory is damaged.
 
 #include <gtest/gtest.h>
 
@@ -126,6 +126,31 @@ TEST(InfoEmptyDirectoryTest, RootOffsetZeroCountsNothing) {
   EXPECT_EQ(object["compressed_count"], 0);
   EXPECT_EQ(object["stored_bytes"], 0);
   EXPECT_EQ(object["version_string"], std::string(32, '0'));
+}
+
+TEST(InfoDamagedTest, ShowsTheHeaderThenTheDirectorysFailure) {
+  ArchiveBuilder builder;
+  builder.header().game_version = 77;
+  builder.header().root_offset = 0x00100000;  // past the end
+  TempDir dir;
+  const std::string archive = builder.write(dir / "damaged.dat").string();
+
+  const ToolResult text = run_tool({"info", archive});
+  EXPECT_EQ(text.exit_code, 1);
+  EXPECT_NE(text.out.find("game_version:   77\n"), std::string::npos)
+      << text.out;
+  EXPECT_EQ(text.out.find("entry_count"), std::string::npos) << text.out;
+  const std::string failure =
+      "not a DAT archive, or truncated: directory node at 0x00100000 lies "
+      "past the end of the 400-byte file";
+  EXPECT_EQ(text.err, "quillstone-dat: " + archive + ": " + failure + "\n");
+
+  const ToolResult json = run_tool({"info", archive, "--json"});
+  EXPECT_EQ(json.exit_code, 1);
+  const auto object = nlohmann::json::parse(json.out);
+  EXPECT_EQ(object["game_version"], 77);
+  EXPECT_EQ(object["error"], failure);
+  EXPECT_FALSE(object.contains("entry_count"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// `quillstone-dat ls`: every entry once, sorted by id as an unsigned
-// number, in aligned text or JSON Lines that match the directory.
+// `quillstone-dat ls`: every entry once, or the ones asked for, sorted by
+// id as an unsigned number, in aligned text, JSON Lines that match the
+// directory, or the long form for people.
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,55 @@ class LsTest : public ::testing::Test {
   TempDir dir_;
   std::filesystem::path archive_;
   std::vector<std::uint32_t> ids_;  // sorted, unique
+  std::string run_text_;
 };
+
+TEST_F(LsTest, ListsOnlyTheIdsAndRangesAskedFor) {
+  const ToolResult result =
+      run_tool({"ls", archive_.string(), "80000000-FFFFFFFF", "0", "0x0"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  std::vector<std::uint32_t> expected = {0};
+  for (const std::uint32_t id : ids_) {
+    if (id >= 0x80000000) expected.push_back(id);
+  }
+  const std::vector<std::string> lines = lines_of(result.out);
+  ASSERT_EQ(lines.size(), expected.size()) << result.out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(std::stoul(lines[i].substr(0, 8), nullptr, 16), expected[i]);
+  }
+
+  // What is there is listed; what is not is reported after it.
+  const ToolResult missing =
+      run_tool({"ls", archive_.string(), "FFFFFFFF", "FFFFFFFE"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(missing.out.starts_with("FFFFFFFF  ")) << missing.out;
+  EXPECT_EQ(missing.err, "quillstone-dat: " + archive_.string() +
+                             ": no file 0xFFFFFFFE in the archive\n");
+}
+
+TEST(LsLongTest, ShowsSizesAndDatesForPeople) {
+  ArchiveBuilder builder;
+  const DatFileEntry big = builder.add_file(1, Bytes(3 * 1024 / 2, 1));
+  const DatFileEntry small = builder.add_file(2, bytes_of("abc"), 1);
+  builder.put_root(Node{{},
+                        {{0, 1, big.offset, big.size, 1'000'000'000, 3},
+                         {1, 2, small.offset, small.size, 0, 0}},
+                        std::nullopt});
+  TempDir dir;
+  const auto archive = builder.write(dir / "long.dat");
+  const ToolResult result = run_tool({"ls", archive.string(), "-l"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const std::vector<std::string> lines = lines_of(result.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].starts_with("00000001  0x00000000  0x")) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("  1.5 KiB  2001-09-09T01:46:40Z  v3"))
+      << lines[0];
+  EXPECT_TRUE(
+      lines[1].ends_with("      3 B  -                     v0  "
+                         "compressed"))
+      << lines[1];
+  EXPECT_EQ(run_tool({"ls", archive.string(), "-l", "--json"}).exit_code, 2);
+}
 
 TEST_F(LsTest, TextListsEveryIdInAscendingOrderInAlignedLines) {
   const ToolResult result = run_tool({"ls", archive_.string()});
@@ -67,6 +116,7 @@ TEST_F(LsTest, TextListsEveryIdInAscendingOrderInAlignedLines) {
 }
 
 TEST_F(LsTest, JsonLinesMatchTheDirectoryEntryForEntry) {
+  run_text_ = run_tool({"ls", archive_.string()}).out;
   const ToolResult result = run_tool({"ls", archive_.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const auto db = DatDatabase::open(archive_);
@@ -74,9 +124,9 @@ TEST_F(LsTest, JsonLinesMatchTheDirectoryEntryForEntry) {
 
   const std::vector<std::string> lines = lines_of(result.out);
   ASSERT_EQ(lines.size(), ids_.size());
-  const std::vector<std::string> keys = {"id",        "bit_flags", "offset",
-                                         "size",      "timestamp", "version",
-                                         "compressed"};
+  const std::vector<std::string> keys = {"id",      "id_hex",    "bit_flags",
+                                         "offset",  "size",      "timestamp",
+                                         "version", "compressed"};
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto object = nlohmann::ordered_json::parse(lines[i]);
     std::vector<std::string> seen;
@@ -86,6 +136,8 @@ TEST_F(LsTest, JsonLinesMatchTheDirectoryEntryForEntry) {
     const DatFileEntry* entry = db->files().find(ids_[i]);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(object["id"], entry->id);
+    // The same id as the text form prints it.
+    EXPECT_EQ(object["id_hex"], lines_of(run_text_)[i].substr(0, 8));
     EXPECT_EQ(object["bit_flags"], entry->bit_flags);
     EXPECT_EQ(object["offset"], entry->offset);
     EXPECT_EQ(object["size"], entry->size);

@@ -1,11 +1,15 @@
 // `quillstone-dat pack`: a folder of id-named files becomes an archive whose
 // files extract back byte for byte, in every storage mode; names that are
 // no id are skipped, two files for one id and an existing archive are
-// refused.
+// refused. A folder that extract wrote packs back into the same archive,
+// through its manifest, which must agree with the folder.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,13 @@ namespace quillstone_dat::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 struct SourceFile {
   std::string name;
@@ -91,7 +102,8 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
       ASSERT_EQ(extracted.exit_code, 0) << label << ": " << extracted.err;
       EXPECT_EQ(names_in(out),
                 (std::vector<std::string>{"00000000.bin", "0A000001.bin",
-                                          "0A000002.bin", "FFFFFFFF.bin"}))
+                                          "0A000002.bin", "FFFFFFFF.bin",
+                                          "manifest.json"}))
           << label;
       for (const SourceFile& file : source_files()) {
         char name[16];
@@ -160,10 +172,14 @@ TEST_F(PackTest, TwoFilesForOneIdAreAnError) {
 }
 
 TEST_F(PackTest, AMissingFolderIsAPathError) {
-  const ToolResult result =
-      run_tool({"pack", (dir_ / "absent").string(), archive_.string()});
+  const std::string absent = (dir_ / "absent").string();
+  const ToolResult result = run_tool({"pack", absent, archive_.string()});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(result.err.starts_with("error: PathError")) << result.err;
+  EXPECT_EQ(result.err, "quillstone-dat: " + absent +
+                            ": cannot read: No such file or directory\n");
+  const ToolResult debug =
+      run_tool({"--debug", "pack", absent, archive_.string()});
+  EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
   EXPECT_FALSE(fs::exists(archive_));
 }
 
@@ -182,6 +198,166 @@ TEST_F(PackTest, BadArgumentsAreUsageErrors) {
         << result.err;
   }
   EXPECT_FALSE(fs::exists(archive_));
+}
+
+// One line per entry of `ls --json` without its offset, which a repacked
+// archive may place elsewhere; and `info --json` without the fields the
+// writer sets itself.
+std::string entries_of(const fs::path& archive) {
+  std::string text;
+  for (const auto& line :
+       lines_of(run_tool({"ls", archive.string(), "--json"}).out)) {
+    auto object = nlohmann::ordered_json::parse(line);
+    object.erase("offset");
+    text += object.dump() + "\n";
+  }
+  return text;
+}
+
+nlohmann::ordered_json header_of(const fs::path& archive) {
+  auto object = nlohmann::ordered_json::parse(
+      run_tool({"info", archive.string(), "--json"}).out);
+  for (const char* owned : {"file_size", "free_head", "free_tail", "free_count",
+                            "new_lru", "old_lru", "use_lru"}) {
+    object.erase(owned);
+  }
+  return object;
+}
+
+std::string cat_of(const fs::path& archive, std::uint32_t id, bool raw) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", id);
+  std::vector<std::string> args = {"cat", archive.string(), text};
+  if (raw) args.push_back("--raw");
+  return run_tool(args).out;
+}
+
+TEST(PackManifestTest, ExtractThenPackGivesBackTheSampleArchive) {
+  TempDir dir;
+  const fs::path original = dir / "sample.dat";
+  ASSERT_EQ(run_tool({"sample", original.string(), "--files", "300"}).exit_code,
+            0);
+  const auto db = DatDatabase::open(original);
+  ASSERT_TRUE(db);
+
+  for (const bool raw : {true, false}) {
+    const fs::path out = dir / (raw ? "raw" : "decoded");
+    const fs::path copy = dir / (raw ? "raw.dat" : "decoded.dat");
+    std::vector<std::string> extract = {"extract", original.string(),
+                                        out.string()};
+    if (raw) extract.push_back("--raw");
+    ASSERT_EQ(run_tool(extract).exit_code, 0) << raw;
+    const ToolResult packed = run_tool({"pack", out.string(), copy.string()});
+    ASSERT_EQ(packed.exit_code, 0) << packed.err;
+    EXPECT_EQ(packed.err, "");
+
+    EXPECT_EQ(entries_of(copy), entries_of(original)) << raw;
+    EXPECT_EQ(header_of(copy), header_of(original)) << raw;
+    for (const DatFileEntry& entry : db->files()) {
+      ASSERT_EQ(cat_of(copy, entry.id, raw), cat_of(original, entry.id, raw))
+          << entry.id;
+    }
+  }
+}
+
+TEST(PackManifestTest, KeepsFlagsTimesVersionsAndHeaderFields) {
+  const Bytes text = bytes_of("words words words words words words");
+  ArchiveBuilder builder;
+  DatHeader& header = builder.header();
+  header.magic = 0x5442;
+  header.dataset = 3;
+  header.master_map_id = 9;
+  header.version_string = {'v', '2', 0, 0xff};
+  header.version_minor = 11;
+  std::vector<DatFileEntry> entries;
+  for (std::uint32_t flags = 0; flags < 4; ++flags) {
+    const Bytes stored = (flags & 1) != 0 ? lrs_literals(text) : text;
+    DatFileEntry entry = builder.add_file(0x0A000000 + flags, stored, flags);
+    entry.timestamp = 1'200'000'000 + flags;
+    entry.version = 7 + flags;
+    entries.push_back(entry);
+  }
+  builder.put_root(Node{{}, entries, std::nullopt});
+  TempDir dir;
+  const fs::path original = builder.write(dir / "flags.dat");
+
+  for (const bool raw : {true, false}) {
+    const fs::path out = dir / (raw ? "raw" : "decoded");
+    const fs::path copy = dir / (raw ? "raw.dat" : "decoded.dat");
+    std::vector<std::string> extract = {"extract", original.string(),
+                                        out.string()};
+    if (raw) extract.push_back("--raw");
+    ASSERT_EQ(run_tool(extract).exit_code, 0);
+    ASSERT_EQ(
+        run_tool({"pack", out.string(), copy.string(), "--block-size", "64"})
+            .exit_code,
+        0);
+    const auto packed = DatDatabase::open(copy);
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(packed->header().block_size, 64u);
+    EXPECT_EQ(packed->header().magic, 0x5442u);
+    EXPECT_EQ(packed->header().dataset, 3u);
+    EXPECT_EQ(packed->header().master_map_id, 9u);
+    EXPECT_EQ(packed->header().version_string, header.version_string);
+    EXPECT_EQ(packed->header().version_minor, 11u);
+    for (const DatFileEntry& entry : entries) {
+      const DatFileEntry* copied = packed->files().find(entry.id);
+      ASSERT_NE(copied, nullptr);
+      EXPECT_EQ(copied->bit_flags, entry.bit_flags) << raw;
+      EXPECT_EQ(copied->timestamp, entry.timestamp) << raw;
+      EXPECT_EQ(copied->version, entry.version) << raw;
+      EXPECT_EQ(packed->get_file(entry.id), Bytes(text)) << raw << entry.id;
+    }
+  }
+}
+
+TEST(PackManifestTest, AManifestAtOddsWithTheFolderWritesNothing) {
+  TempDir dir;
+  const fs::path original = dir / "sample.dat";
+  const fs::path out = dir / "out";
+  ASSERT_EQ(run_tool({"sample", original.string(), "--files", "5"}).exit_code,
+            0);
+  ASSERT_EQ(run_tool({"extract", original.string(), out.string()}).exit_code,
+            0);
+  const fs::path manifest = out / "manifest.json";
+  const Bytes written = read_bytes(manifest);
+  const std::string good(written.begin(), written.end());
+  const std::string first = names_in(out).front();
+  const fs::path archive = dir / "packed.dat";
+
+  const auto expect_refused = [&](const std::string& label,
+                                  const std::string& message,
+                                  std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"pack", out.string(), archive.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    const ToolResult result = run_tool(args);
+    EXPECT_EQ(result.exit_code, 1) << label;
+    EXPECT_NE(result.err.find(message), std::string::npos)
+        << label << ": " << result.err;
+    EXPECT_FALSE(fs::exists(archive)) << label;
+  };
+
+  fs::rename(out / first, dir / first);
+  expect_refused("missing", first + " is missing: the manifest lists it");
+  fs::rename(dir / first, out / first);
+
+  write_bytes(out / "0B000001.bin", bytes_of("extra"));
+  expect_refused("extra", "0B000001.bin is not in the manifest");
+  fs::remove(out / "0B000001.bin");
+
+  std::string twice = good;
+  const std::size_t line = twice.find("    {\"id\"");
+  twice.insert(line, twice.substr(line, twice.find('\n', line) + 1 - line));
+  write_bytes(manifest, bytes_of(twice));
+  expect_refused("twice", "malformed manifest: id 0x");
+
+  write_bytes(manifest, bytes_of(good.substr(0, good.size() / 2)));
+  expect_refused("cut", "malformed manifest: not valid JSON");
+
+  write_bytes(manifest, bytes_of(good));
+  expect_refused("compress", "--compress does not apply with a manifest",
+                 {"--compress", "all"});
+  ASSERT_EQ(run_tool({"pack", out.string(), archive.string()}).exit_code, 0);
 }
 
 }  // namespace

@@ -92,9 +92,15 @@ TEST_F(SampleTest, TheSameSeedGivesTheSameBytes) {
   EXPECT_NE(read_bytes(dir_ / "c.dat"), read_bytes(dir_ / "e.dat"));
 }
 
-TEST_F(SampleTest, ReplacesAnExistingFile) {
+TEST_F(SampleTest, ReplacesAnExistingFileOnlyWithForce) {
   const fs::path archive = write_bytes(dir_ / "old.dat", bytes_of("old"));
-  sample(archive, {"--files", "1"});
+  const ToolResult refused = run_tool({"sample", archive.string()});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err, "quillstone-dat: " + archive.string() +
+                             ": exists; pass --force to replace it\n");
+  EXPECT_EQ(read_bytes(archive), bytes_of("old"));
+
+  sample(archive, {"--files", "1", "--force"});
   const auto db = DatDatabase::open(archive);
   ASSERT_TRUE(db);
   EXPECT_EQ(db->files().size(), 1u);

@@ -78,12 +78,14 @@ void drain(Pipe& out, std::string& out_text, Pipe& err, std::string& err_text) {
 }  // namespace
 
 struct ToolProcess::Pipes {
+  Pipe in;
   Pipe out;
   Pipe err;
 };
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args,
-                         StdoutTarget target)
+                         StdoutTarget target,
+                         const std::optional<std::string>& input)
     : pipes_(std::make_unique<Pipes>()) {
   std::vector<std::string> argv_text = {QUILLSTONE_DAT_TOOL_PATH};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -102,6 +104,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
     posix_spawn_file_actions_adddup2(&actions, out.write_end, STDOUT_FILENO);
   }
   posix_spawn_file_actions_adddup2(&actions, err.write_end, STDERR_FILENO);
+  if (input) {
+    posix_spawn_file_actions_adddup2(&actions, pipes_->in.read_end,
+                                     STDIN_FILENO);
+  }
   if (target == StdoutTarget::kClosedPipe) out.close_read();
 
   const int spawned =
@@ -113,6 +119,19 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
   }
   out.close_write();
   err.close_write();
+  pipes_->in.close_read();
+  if (input) {
+    // Small inputs only: the pipe holds them whole, so this cannot block.
+    std::size_t written = 0;
+    while (written < input->size()) {
+      const ssize_t n = ::write(pipes_->in.write_end, input->data() + written,
+                                input->size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) fail("write");
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  pipes_->in.close_write();
 }
 
 ToolProcess::~ToolProcess() {
@@ -157,6 +176,11 @@ ToolResult ToolProcess::wait() {
 
 ToolResult run_tool(const std::vector<std::string>& args, StdoutTarget target) {
   return ToolProcess(args, target).wait();
+}
+
+ToolResult run_tool_with_input(const std::vector<std::string>& args,
+                               const std::string& input) {
+  return ToolProcess(args, StdoutTarget::kCapture, input).wait();
 }
 
 }  // namespace quillstone_dat::testing

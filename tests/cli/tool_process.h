@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ enum class StdoutTarget {
 // process and reaps it.
 class ToolProcess {
  public:
+  // `input`, when given, is the whole of the tool's standard input;
+  // otherwise the tool shares the test's.
   explicit ToolProcess(const std::vector<std::string>& args,
-                       StdoutTarget target = StdoutTarget::kCapture);
+                       StdoutTarget target = StdoutTarget::kCapture,
+                       const std::optional<std::string>& input = std::nullopt);
   ~ToolProcess();
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
@@ -52,6 +56,10 @@ class ToolProcess {
 
 ToolResult run_tool(const std::vector<std::string>& args,
                     StdoutTarget target = StdoutTarget::kCapture);
+
+// Runs the tool with `input` as its standard input.
+ToolResult run_tool_with_input(const std::vector<std::string>& args,
+                               const std::string& input);
 
 }  // namespace quillstone_dat::testing
 

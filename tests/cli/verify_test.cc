@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -36,6 +37,9 @@ Findings findings_of(const std::string& archive, std::size_t entries) {
   for (const auto& problem : report["problems"]) {
     found.emplace_back(problem["id"].get<std::uint32_t>(),
                        problem["kind"].get<std::string>());
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", found.back().first);
+    EXPECT_EQ(problem["id_hex"], hex);
     EXPECT_FALSE(problem["detail"].get<std::string>().empty());
   }
   return found;
@@ -183,12 +187,51 @@ TEST(VerifyTest, NamesADirectoryNodesProblemByItsOffset) {
   EXPECT_EQ(problem["kind"], "node_overlap");
 }
 
+TEST(VerifyTest, ChecksOnlyTheEntriesAskedFor) {
+  ArchiveBuilder builder;
+  const DatFileEntry first = builder.add_file(1, Bytes(100, 1));
+  const DatFileEntry second = builder.add_file(2, Bytes(100, 2));
+  TempDir dir;
+  const std::string archive = finish(
+      builder, {first, second, {0, 3, first.offset + 40, 30, 0, 0}}, dir);
+
+  const ToolResult clean = run_tool({"verify", archive, "1-2"});
+  EXPECT_EQ(clean.exit_code, 0) << clean.out;
+  EXPECT_EQ(clean.out, "checked 2 entries: 0 problems\n");
+
+  const ToolResult json = run_tool({"verify", archive, "3", "--json"});
+  EXPECT_EQ(json.exit_code, 1);
+  const auto report = nlohmann::json::parse(json.out);
+  EXPECT_EQ(report["entries"], 1);
+  EXPECT_EQ(report["problems"].at(0)["id_hex"], "00000003");
+
+  const ToolResult absent = run_tool({"verify", archive, "1", "9"});
+  EXPECT_EQ(absent.exit_code, 1);
+  EXPECT_EQ(absent.out, "checked 1 entry: 0 problems\n");
+  EXPECT_EQ(absent.err, "quillstone-dat: " + archive +
+                            ": no file 0x00000009 in the archive\n");
+}
+
 TEST(VerifyTest, UnreadableArchivesAndBadArguments) {
   TempDir dir;
-  const ToolResult missing = run_tool({"verify", (dir / "none.dat").string()});
+  const std::string none = (dir / "none.dat").string();
+  const ToolResult missing = run_tool({"verify", none});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_TRUE(missing.err.starts_with("error: PathError")) << missing.err;
+  EXPECT_EQ(missing.err,
+            "quillstone-dat: " + none + ": No such file or directory\n");
+  const ToolResult debug = run_tool({"--debug", "verify", none});
+  EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
+
+  // A script reading the JSON report gets one all the same.
+  const ToolResult json = run_tool({"verify", none, "--json"});
+  EXPECT_EQ(json.exit_code, 1);
+  EXPECT_EQ(json.err, missing.err);
+  const auto report = nlohmann::json::parse(json.out);
+  EXPECT_EQ(report["clean"], false);
+  EXPECT_EQ(report["entries"], 0);
+  EXPECT_TRUE(report["problems"].empty());
+  EXPECT_EQ(report["error"], "No such file or directory");
 
   EXPECT_EQ(run_tool({"verify"}).exit_code, 2);
   EXPECT_EQ(run_tool({"verify", "a.dat", "--frob"}).exit_code, 2);

@@ -1,0 +1,164 @@
+#include "manifest.h"
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "file_id.h"
+#include "header_json.h"
+
+namespace quillstone_dat::tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view kKind = "quillstone-dat extract manifest";
+constexpr std::uint32_t kManifestVersion = 1;
+constexpr std::string_view kStored = "stored";
+constexpr std::string_view kDecoded = "decoded";
+
+// The 32-bit number `object[name]`, or why there is none.
+std::expected<std::uint32_t, std::string> u32_member(const Json& object,
+                                                     const char* name) {
+  const auto found = object.find(name);
+  if (found == object.end())
+    return std::unexpected(fmt::format("no '{}'", name));
+  if (!found->is_number_unsigned() ||
+      found->get<std::uint64_t>() > UINT32_MAX) {
+    return std::unexpected(
+        fmt::format("'{}' is not a number from 0 to 4294967295", name));
+  }
+  return found->get<std::uint32_t>();
+}
+
+std::expected<std::string, std::string> string_member(const Json& object,
+                                                      const char* name) {
+  const auto found = object.find(name);
+  if (found == object.end() || !found->is_string()) {
+    return std::unexpected(fmt::format("no text '{}'", name));
+  }
+  return found->get<std::string>();
+}
+
+// A name in the folder itself: no folder part, nothing hidden behind "..".
+bool plain_file_name(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+std::expected<ManifestEntry, std::string> parse_entry(const Json& object) {
+  if (!object.is_object()) return std::unexpected("an entry is no object");
+  ManifestEntry entry;
+  std::string problem;
+  const auto take = [&](const char* name, std::uint32_t& out) {
+    auto value = u32_member(object, name);
+    if (!value && problem.empty()) problem = value.error();
+    if (value) out = *value;
+  };
+  take("id", entry.id);
+  take("bit_flags", entry.bit_flags);
+  take("timestamp", entry.timestamp);
+  take("version", entry.version);
+  if (!problem.empty()) return std::unexpected(problem);
+  const std::string where = "entry " + shown_id(entry.id);
+
+  auto file = string_member(object, "file");
+  if (!file) return std::unexpected(where + ": " + file.error());
+  if (!plain_file_name(*file)) {
+    return std::unexpected(
+        fmt::format("{}: '{}' is not a file name in the folder", where, *file));
+  }
+  entry.file = std::move(*file);
+  auto contents = string_member(object, "contents");
+  if (!contents || (*contents != kStored && *contents != kDecoded)) {
+    return std::unexpected(where +
+                           ": 'contents' is neither \"stored\" nor "
+                           "\"decoded\"");
+  }
+  entry.stored = *contents == kStored;
+  return entry;
+}
+
+}  // namespace
+
+std::string render_manifest(const Manifest& manifest) {
+  Json files = Json::array();
+  for (const ManifestEntry& entry : manifest.entries) {
+    files.push_back({
+        {"id", entry.id},
+        {"id_hex", id_hex(entry.id)},
+        {"file", entry.file},
+        {"bit_flags", entry.bit_flags},
+        {"timestamp", entry.timestamp},
+        {"version", entry.version},
+        {"contents", entry.stored ? kStored : kDecoded},
+    });
+  }
+  // One entry a line: readable, and a diff shows the entries that changed.
+  std::string text = fmt::format(
+      "{{\n  \"manifest\": {},\n  \"manifest_version\": {},\n"
+      "  \"header\": {},\n  \"block_size\": {},\n  \"files\": [",
+      Json(kKind).dump(), kManifestVersion,
+      header_to_json(manifest.header).dump(), manifest.block_size);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    text += i == 0 ? "\n    " : ",\n    ";
+    text += files[i].dump();
+  }
+  text += files.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return text;
+}
+
+std::expected<Manifest, std::string> parse_manifest(std::string_view text) {
+  const Json object = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (object.is_discarded()) return std::unexpected("not valid JSON");
+  if (!object.is_object() || object.value("manifest", "") != kKind) {
+    return std::unexpected(fmt::format(
+        "not an extract manifest (no \"manifest\": \"{}\")", kKind));
+  }
+  const auto version = u32_member(object, "manifest_version");
+  if (!version || *version != kManifestVersion) {
+    return std::unexpected(
+        fmt::format("manifest_version is not {}, the one this tool reads",
+                    kManifestVersion));
+  }
+
+  Manifest manifest;
+  const auto header = object.find("header");
+  if (header == object.end()) return std::unexpected("no 'header'");
+  auto decoded = header_from_json(*header);
+  if (!decoded) return std::unexpected(decoded.error());
+  manifest.header = *decoded;
+  const auto block_size = u32_member(object, "block_size");
+  if (!block_size) return std::unexpected(block_size.error());
+  if (*block_size != manifest.header.block_size) {
+    return std::unexpected(
+        fmt::format("block_size {} disagrees with the header's {}", *block_size,
+                    manifest.header.block_size));
+  }
+  manifest.block_size = *block_size;
+
+  const auto files = object.find("files");
+  if (files == object.end() || !files->is_array()) {
+    return std::unexpected("no list 'files'");
+  }
+  std::set<std::uint32_t> ids;
+  std::set<std::string> names;
+  for (const Json& item : *files) {
+    auto entry = parse_entry(item);
+    if (!entry) return std::unexpected(entry.error());
+    if (!ids.insert(entry->id).second) {
+      return std::unexpected(
+          fmt::format("id {} is listed twice", shown_id(entry->id)));
+    }
+    if (!names.insert(entry->file).second) {
+      return std::unexpected(
+          fmt::format("file {} is listed twice", entry->file));
+    }
+    manifest.entries.push_back(std::move(*entry));
+  }
+  return manifest;
+}
+
+}  // namespace quillstone_dat::tool
