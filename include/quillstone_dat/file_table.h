@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <vector>
 
 #include "quillstone_dat/dat_file_entry.h"
@@ -71,6 +72,9 @@ class FileTable {
 
   // Stores `entry` under entry.id, replacing any entry already there.
   void insert_or_replace(const DatFileEntry& entry);
+  // Stores each of `entries` in order, as one call per entry would; faster
+  // for many entries, whose slots it fetches ahead of use.
+  void insert_or_replace(std::span<const DatFileEntry> entries);
 
   // Makes room for `count` entries in all, so that inserting up to that
   // many never rehashes.
@@ -80,10 +84,14 @@ class FileTable {
   const_iterator end() const { return const_iterator(this, used_.size()); }
 
  private:
+  std::size_t home_of(std::uint64_t hash) const;
+  // The slot holding `id`, or the free slot where it would go.
   std::size_t slot_of(std::uint32_t id) const;
+  void store(const DatFileEntry& entry);
   void rehash(std::size_t capacity);
 
   std::vector<DatFileEntry> slots_;
+  // Per slot: 0 when free, else a tag of the id's hash with the top bit set.
   std::vector<std::uint8_t> used_;
   std::size_t size_ = 0;
 };

@@ -126,7 +126,7 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
   files_.reserve(files_.size() + state.entry_count);
   // In walk order: an id met twice keeps the entry read last.
   for (const std::vector<DatFileEntry>& chunk : state.chunks) {
-    for (const DatFileEntry& entry : chunk) files_.insert_or_replace(entry);
+    files_.insert_or_replace(chunk);
   }
   return {};
 }

@@ -8,6 +8,10 @@ namespace quillstone_dat {
 namespace {
 
 constexpr std::size_t kMinCapacity = 16;
+constexpr std::uint8_t kEmpty = 0;
+// How far ahead of the entry being stored a bulk insert fetches slots: far
+// enough to hide a miss to memory, near enough to stay in cache.
+constexpr std::size_t kPrefetchDistance = 16;
 
 // Seeded once per process, so that iteration order is no contract.
 std::uint64_t process_seed() {
@@ -24,18 +28,31 @@ std::uint64_t mix(std::uint32_t id) {
   return x ^ (x >> 29);
 }
 
+// A used slot's control byte: the top bit marks it used and the low seven
+// hold hash bits that the home slot does not depend on, so that a probe
+// passing other ids rarely has to read their entries.
+std::uint8_t tag_of(std::uint64_t hash) {
+  return static_cast<std::uint8_t>(0x80 | (hash & 0x7F));
+}
+
 }  // namespace
 
 // The capacity need not be a power of two: the hash's top 32 bits scaled to
 // the capacity pick the home slot, so a reserved table is sized to its
 // entries rather than to the next power of two, which would up to double
 // the memory a large directory costs.
+std::size_t FileTable::home_of(std::uint64_t hash) const {
+  return static_cast<std::size_t>(
+      (hash >> 32) * static_cast<std::uint64_t>(slots_.size()) >> 32);
+}
+
 std::size_t FileTable::slot_of(std::uint32_t id) const {
-  const std::size_t capacity = slots_.size();
-  std::size_t slot = static_cast<std::size_t>(
-      (mix(id) >> 32) * static_cast<std::uint64_t>(capacity) >> 32);
-  while (used_[slot] && slots_[slot].id != id) {
-    if (++slot == capacity) slot = 0;
+  const std::uint64_t hash = mix(id);
+  const std::uint8_t tag = tag_of(hash);
+  std::size_t slot = home_of(hash);
+  while (used_[slot] != kEmpty &&
+         (used_[slot] != tag || slots_[slot].id != id)) {
+    if (++slot == slots_.size()) slot = 0;
   }
   return slot;
 }
@@ -43,7 +60,7 @@ std::size_t FileTable::slot_of(std::uint32_t id) const {
 const DatFileEntry* FileTable::find(std::uint32_t id) const {
   if (slots_.empty()) return nullptr;
   const std::size_t slot = slot_of(id);
-  return used_[slot] ? &slots_[slot] : nullptr;
+  return used_[slot] != kEmpty ? &slots_[slot] : nullptr;
 }
 
 void FileTable::insert_or_replace(const DatFileEntry& entry) {
@@ -51,9 +68,29 @@ void FileTable::insert_or_replace(const DatFileEntry& entry) {
   if ((size_ + 1) * 8 > slots_.size() * 7) {
     rehash(slots_.empty() ? kMinCapacity : slots_.size() * 2);
   }
+  store(entry);
+}
+
+void FileTable::insert_or_replace(std::span<const DatFileEntry> entries) {
+  reserve(size_ + entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    // The home slots of entries a little ahead are fetched while this one
+    // is stored: each lands at a random place in a table too large for the
+    // cache.
+    if (i + kPrefetchDistance < entries.size()) {
+      const std::size_t ahead = home_of(mix(entries[i + kPrefetchDistance].id));
+      __builtin_prefetch(&used_[ahead]);
+      __builtin_prefetch(&slots_[ahead]);
+    }
+    store(entries[i]);
+  }
+}
+
+// Precondition: a free slot remains.
+void FileTable::store(const DatFileEntry& entry) {
   const std::size_t slot = slot_of(entry.id);
-  if (!used_[slot]) {
-    used_[slot] = 1;
+  if (used_[slot] == kEmpty) {
+    used_[slot] = tag_of(mix(entry.id));
     ++size_;
   }
   slots_[slot] = entry;
@@ -66,14 +103,12 @@ void FileTable::reserve(std::size_t count) {
 
 void FileTable::rehash(std::size_t capacity) {
   std::vector<DatFileEntry> old_slots(capacity);
-  std::vector<std::uint8_t> old_used(capacity, 0);
+  std::vector<std::uint8_t> old_used(capacity, kEmpty);
   old_slots.swap(slots_);
   old_used.swap(used_);
+  size_ = 0;
   for (std::size_t i = 0; i < old_slots.size(); ++i) {
-    if (!old_used[i]) continue;
-    const std::size_t slot = slot_of(old_slots[i].id);
-    used_[slot] = 1;
-    slots_[slot] = old_slots[i];
+    if (old_used[i] != kEmpty) store(old_slots[i]);
   }
 }
 
