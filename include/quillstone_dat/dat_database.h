@@ -4,8 +4,9 @@
 // exists only fully loaded; afterwards nothing changes it.
 //
 // Every read after open is a positioned read and no state is kept per call,
-// so get_file, get_metadata, exists and read_file_data may run on one
-// database from several threads at once without locks. Nothing is cached.
+// so get_file, get_metadata, exists, read_file_data and for_each_file may
+// run on one database from several threads at once without locks. Nothing
+// is cached.
 
 #ifndef QUILLSTONE_DAT_DAT_DATABASE_H_
 #define QUILLSTONE_DAT_DAT_DATABASE_H_
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "quillstone_dat/archive_check.h"
+#include "quillstone_dat/batch_read.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
@@ -55,6 +57,30 @@ class DatDatabase final : public ResourceProvider {
 
   std::optional<FileMetadata> get_metadata(std::uint32_t id) const override;
 
+  // Reads the selected files in the order their chains lie in the archive
+  // and hands each to `visit` as a BatchFile: its entry and exactly what
+  // get_file (read_file_data when options.raw) would return, the bytes
+  // valid during the call only. Absent ids come first, in list order. A
+  // file that fails is handed over with its error and the pass goes on;
+  // the pass ends early when `visit` returns BatchStep::kStop.
+  //
+  // Neighbouring chains whose blocks follow each other are fetched together
+  // in reads of up to options.window_bytes; any other chain is read alone,
+  // as get_file reads it. The pass holds the window, the file in hand and
+  // a 16-byte record per selected file. Like get_file it takes no lock:
+  // several threads may run passes on one database at once.
+  //
+  //   db.for_each_file({}, {}, [&](const BatchFile& file) {
+  //     if (!file.bytes) return BatchStep::kStop;
+  //     consume(file.id, *file.bytes);
+  //     return BatchStep::kContinue;
+  //   });
+  template <BatchVisitor Visitor>
+  void for_each_file(const FileSelection& selection,
+                     const BatchOptions& options, Visitor&& visit) const {
+    visit_files(selection, options, BatchVisitorRef(visit));
+  }
+
   // Checks the whole archive as it is now (archive_check.h): walks the
   // directory again and follows every chain. Fails only where the directory
   // can no longer be walked, with the error the open would give.
@@ -65,6 +91,9 @@ class DatDatabase final : public ResourceProvider {
 
   DatDatabase(std::shared_ptr<const FileExtPolyfill> file, DatHeader header,
               std::uint64_t length_at_open);
+
+  void visit_files(const FileSelection& selection, const BatchOptions& options,
+                   BatchVisitorRef visit) const;
 
   // Fill files_ from the tree at header_.root_offset; only open() calls them.
   DatResult<void> read_directory();

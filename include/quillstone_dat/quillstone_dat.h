@@ -2,6 +2,8 @@
 //
 //   dat_database.h       DatDatabase: open an archive, list its entries,
 //                        fetch files by id, check its integrity
+//   batch_read.h         FileSelection, BatchOptions, BatchFile: reading
+//                        many files in one pass (DatDatabase::for_each_file)
 //   archive_check.h      CheckReport: what an integrity check found
 //   dat_header.h         DatHeader: the archive's header record
 //   dat_file_entry.h     DatFileEntry: one directory entry
@@ -22,6 +24,7 @@
 #define QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 
 #include "quillstone_dat/archive_check.h"
+#include "quillstone_dat/batch_read.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_editor.h"
 #include "quillstone_dat/dat_file_entry.h"

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "format/records.h"
+#include "lib/batch_read.h"
 #include "lib/block_chain.h"
 #include "quillstone_dat/lrs.h"
 #include "utils/posix_file.h"
@@ -164,6 +165,13 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(
   auto stored = read_file_data(entry->offset, entry->size);
   if (!stored || !entry->is_compressed()) return stored;
   return decompress_lrs(*stored);
+}
+
+void DatDatabase::visit_files(const FileSelection& selection,
+                              const BatchOptions& options,
+                              BatchVisitorRef visit) const {
+  read_in_batches({*file_, files_, header_.block_size, length_at_open_},
+                  selection, options, visit);
 }
 
 std::optional<FileMetadata> DatDatabase::get_metadata(std::uint32_t id) const {
