@@ -47,6 +47,22 @@ struct RandomArchive {
   std::filesystem::path path;
 };
 
+// An archive image whose chains take every shape a reader meets:
+// contiguous runs whose last next field holds 0 or junk, runs cut short by
+// a next field of 0, scattered blocks, loops, chains inside other chains,
+// next fields of junk (past the end, unaligned, without room for payload),
+// entries pointing anywhere or asking for more than the archive holds;
+// block sizes from 3 to 1024, empty and compressed entries, and sometimes
+// an image cut short. The directory itself is well formed, so the archive
+// opens; what each file yields is for the reader under test to say.
+struct ChainShapesArchive {
+  Bytes image;
+  std::uint32_t block_size = 0;
+  std::vector<DatFileEntry> entries;  // as the directory lists them
+};
+
+ChainShapesArchive random_chain_shapes(std::uint32_t seed);
+
 }  // namespace quillstone_dat::testing
 
 #endif  // QUILLSTONE_DAT_TESTS_SUPPORT_RANDOM_ARCHIVE_H_
