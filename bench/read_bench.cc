@@ -91,4 +91,23 @@ ReadPass get_every_file(const DatDatabase& database,
   return pass;
 }
 
+ReadPass batch_read_every_file(const DatDatabase& database) {
+  ReadPass pass;
+  bool failed = false;
+  const double cpu_before = process_cpu_seconds();
+  pass.seconds = seconds_of([&] {
+    database.for_each_file({}, {}, [&](const BatchFile& file) {
+      if (!file.bytes) {
+        failed = true;
+        return BatchStep::kStop;
+      }
+      pass.bytes += file.bytes->size();
+      return BatchStep::kContinue;
+    });
+  });
+  pass.cpu_seconds = process_cpu_seconds() - cpu_before;
+  if (failed) fail("for_each_file failed on a benchmark archive");
+  return pass;
+}
+
 }  // namespace quillstone_dat::bench

@@ -1,6 +1,6 @@
 // Reading whole archives: a plain front-to-back read of the archive file,
-// which bounds everything else, and get_file over every entry from one or
-// more threads sharing one open database.
+// which bounds everything else, get_file over every entry from one or more
+// threads sharing one open database, and for_each_file over every entry.
 
 #ifndef QUILLSTONE_DAT_BENCH_READ_BENCH_H_
 #define QUILLSTONE_DAT_BENCH_READ_BENCH_H_
@@ -38,6 +38,10 @@ std::vector<std::uint32_t> ids_in_order(const DatDatabase& database);
 // one thread each; bytes counts what get_file returned.
 ReadPass get_every_file(const DatDatabase& database,
                         std::span<const std::uint32_t> ids, int threads);
+
+// for_each_file over every file, one thread; bytes counts what it handed
+// over.
+ReadPass batch_read_every_file(const DatDatabase& database);
 
 }  // namespace quillstone_dat::bench
 
