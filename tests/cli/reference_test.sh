@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The tool's reference outside the binary: the manual page renders without
+# a warning and covers every command; the bash completion completes the
+# commands and their options; `cmake --install` puts both, and the licence,
+# where a system looks for them.
+# Usage: reference_test.sh SOURCE_DIR BINARY_DIR
+set -euo pipefail
+source_dir="$1"
+binary_dir="$2"
+commands=(info ls cat extract verify pack sample)
+failures=0
+fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+
+# The manual page.
+page="$source_dir/docs/quillstone-dat.1"
+warnings="$(groff -man -Tutf8 -ww -z "$page" 2>&1)"
+[[ -z "$warnings" ]] || fail "groff warns: $warnings"
+rendered="$(groff -man -Tutf8 "$page" 2>/dev/null | sed 's/.\x08//g')"
+for section in NAME SYNOPSIS "FILE IDS" COMMANDS "EXIT STATUS" EXAMPLES; do
+  grep -q "^$section" <<<"$rendered" || fail "no section $section"
+done
+for command in "${commands[@]}"; do
+  grep -Eq "^ +$command " <<<"$rendered" || fail "no command $command"
+done
+
+# The completion, called as bash calls it.
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+           _quillstone_dat; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$source_dir/tools/completion/quillstone-dat.bash" "$@"
+}
+offered="$(complete_words quillstone-dat "")"
+for command in "${commands[@]}"; do
+  grep -qx "$command" <<<"$offered" || fail "completion lacks $command"
+done
+[[ "$(complete_words quillstone-dat --debug ve)" == verify ]] ||
+  fail "no command after --debug"
+[[ "$(complete_words quillstone-dat extract a.dat out --sk)" == \
+   --skip-existing ]] || fail "no extract option"
+[[ "$(complete_words quillstone-dat pack in a.dat --compress a)" == \
+   "$(printf 'all\nauto')" ]] || fail "no --compress values"
+
+# The install.
+prefix="$(mktemp -d)"
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$binary_dir" --prefix "$prefix" >/dev/null
+for installed in share/man/man1/quillstone-dat.1 \
+                 share/bash-completion/completions/quillstone-dat \
+                 share/doc/quillstone_dat/LICENSE bin/quillstone-dat; do
+  [[ -f "$prefix/$installed" ]] || fail "not installed: $installed"
+done
+
+if ((failures > 0)); then exit 1; fi
+echo "reference: manual page, completion and install checked"

@@ -1,0 +1,84 @@
+# Bash completion for quillstone-dat: the commands, each command's options,
+# the values of --compress, folders where a command writes or reads one, and
+# files elsewhere. Installed as share/bash-completion/completions/quillstone-dat.
+
+_quillstone_dat() {
+  local cur prev
+  cur="${COMP_WORDS[COMP_CWORD]}"
+  prev=""
+  ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
+
+  local commands="info ls cat extract verify pack sample"
+  local global_options="--debug --help --version -V"
+
+  # The command is the first word after the global options; `position`
+  # counts the arguments after it, leaving out options and their values.
+  local command="" position=0 i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    case "${COMP_WORDS[i]}" in
+      --ids-from | --manifest | --jobs | -j | --block-size | --compress | \
+        --files | --seed) ((i++)) ;;
+      -*) ;;
+      *)
+        if [[ -z "$command" ]]; then
+          command="${COMP_WORDS[i]}"
+        else
+          ((position++))
+        fi
+        ;;
+    esac
+  done
+
+  if [[ -z "$command" ]]; then
+    if [[ "$cur" == -* ]]; then
+      mapfile -t COMPREPLY < <(compgen -W "$global_options" -- "$cur")
+    else
+      mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+    fi
+    return 0
+  fi
+
+  local options
+  case "$command" in
+    info) options="--json --help" ;;
+    ls) options="--ids-from --json -l --long --help" ;;
+    cat) options="--raw --help" ;;
+    extract)
+      options="--ids-from --jobs -j --raw --quiet -q --force -f --skip-existing --help"
+      ;;
+    verify) options="--ids-from --json --help" ;;
+    pack) options="--manifest --block-size --compress --force -f --help" ;;
+    sample) options="--files --seed --force -f --help" ;;
+    *) return 0 ;;
+  esac
+
+  case "$prev" in
+    --compress)
+      mapfile -t COMPREPLY < <(compgen -W "none all auto" -- "$cur")
+      return 0
+      ;;
+    --ids-from | --manifest)
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return 0
+      ;;
+    --jobs | -j | --block-size | --files | --seed)
+      return 0
+      ;;
+  esac
+
+  if [[ "$cur" == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+    return 0
+  fi
+
+  # Folders: extract's OUTDIR and pack's INDIR; files for the rest.
+  if [[ ("$command" == extract && $position -eq 1) ||
+        ("$command" == pack && $position -eq 0) ]]; then
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+  else
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  fi
+  return 0
+}
+
+complete -o filenames -o bashdefault -F _quillstone_dat quillstone-dat
