@@ -73,9 +73,9 @@ class DatEditor::State {
 
  private:
   DatResult<void> load();
-  // Marks the chain's bytes as in use; a chain that cannot be followed
-  // whole stays in use for as long as the editor lives.
-  void hold(const Chain& chain);
+  // Adds the chain's byte ranges to `held`, to be marked in use; a chain
+  // that cannot be followed whole stays in use while the editor lives.
+  void hold(const Chain& chain, std::vector<ByteRange>& held);
   std::uint32_t block_size() const { return header_.block_size; }
   // Writes the batch, makes the file `length` bytes long and flushes it.
   // On failure the file is cut back to its length before, so that a full
@@ -114,10 +114,15 @@ DatResult<std::unique_ptr<DatEditor::State>> DatEditor::State::open(
 }
 
 DatResult<void> DatEditor::State::load() {
-  // The reader's view of the archive is what the editor keeps.
-  auto database = DatDatabase::open(file_);
-  if (!database) return std::unexpected(std::move(database.error()));
-  header_ = database->header();
+  std::array<std::uint8_t, kHeaderSize> header{};
+  if (file_->read_exact_at_compat(header, kHeaderOffset)) {
+    header_ = *decode_header(header);
+  } else {
+    // A header that cannot be read whole fails as the reader's open does.
+    auto database = DatDatabase::open(file_);
+    if (!database) return std::unexpected(std::move(database.error()));
+    header_ = database->header();
+  }
   if (block_size() < DatWriter::kMinBlockSize) {
     return std::unexpected(DatError::other(
         "block size " + std::to_string(block_size()) +
@@ -134,10 +139,17 @@ DatResult<void> DatEditor::State::load() {
 
   append_point_ = std::max<std::uint64_t>(header_.file_size, kHeaderEnd);
   const std::vector<std::uint32_t> nodes = tree_.node_offsets();
-  for (const std::uint32_t node : nodes) hold({node, kNodeSize});
-  for (const DatFileEntry& entry : tree_.entries()) hold(chain_of(entry));
+  std::vector<ByteRange> held;
+  for (const std::uint32_t node : nodes) hold({node, kNodeSize}, held);
+  for (const DatFileEntry& entry : tree_.entries()) {
+    hold(chain_of(entry), held);
+  }
+  space_.add_all(std::move(held));
 
   if (tree_.shape_fault()) {
+    // The directory is written anew holding what a reader sees in it.
+    auto database = DatDatabase::open(file_);
+    if (!database) return std::unexpected(std::move(database.error()));
     std::vector<DatFileEntry> entries(database->files().begin(),
                                       database->files().end());
     std::ranges::sort(entries, {}, &DatFileEntry::id);
@@ -168,12 +180,12 @@ DatResult<void> DatEditor::State::load() {
   return {};
 }
 
-void DatEditor::State::hold(const Chain& chain) {
+void DatEditor::State::hold(const Chain& chain, std::vector<ByteRange>& held) {
   if (chain.size == 0) return;
   const ChainExtent extent =
       chain_extent(*file_, length_, block_size(), chain.offset, chain.size);
   for (const ByteRange& range : extent.ranges) {
-    space_.add(range);
+    held.push_back(range);
     append_point_ = std::max(append_point_, block_end(range, block_size()));
   }
   if (extent.fault) broken_chains_.insert(chain);

@@ -1,5 +1,6 @@
 #include "lib/space_map.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace quillstone_dat {
@@ -13,6 +14,30 @@ std::uint32_t count_before(
 }
 
 }  // namespace
+
+void SpaceMap::add_all(std::vector<ByteRange> ranges) {
+  // Each range starts a count at its begin and ends it at its end; a sweep
+  // over those points in order gives the runs, appended at the map's end.
+  std::vector<std::pair<std::uint64_t, int>> points;
+  points.reserve(2 * ranges.size());
+  for (const ByteRange& range : ranges) {
+    if (range.begin >= range.end) continue;
+    points.emplace_back(range.begin, +1);
+    points.emplace_back(range.end, -1);
+  }
+  std::ranges::sort(points);
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < points.size();) {
+    const std::uint64_t at = points[i].first;
+    for (; i < points.size() && points[i].first == at; ++i) {
+      count += points[i].second;
+    }
+    if (count != count_before(counts_, counts_.end())) {
+      counts_.emplace_hint(counts_.end(), at,
+                           static_cast<std::uint32_t>(count));
+    }
+  }
+}
 
 bool SpaceMap::is_free(const ByteRange& range) const {
   if (range.begin >= range.end) return true;

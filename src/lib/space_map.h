@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "lib/block_chain.h"
 
@@ -21,6 +22,9 @@ namespace quillstone_dat {
 class SpaceMap {
  public:
   void add(const ByteRange& range) { change(range, +1); }
+  // Adds every range at once, sorted first: how a map is filled from a
+  // whole archive. Precondition: nothing was added before.
+  void add_all(std::vector<ByteRange> ranges);
   // Precondition: `range` was added before and not removed since.
   void remove(const ByteRange& range) { change(range, -1); }
 
