@@ -37,40 +37,49 @@ RandomArchive::RandomArchive(const RandomFilesRecipe& recipe,
 
 ChainShapesArchive random_chain_shapes(std::uint32_t seed) {
   std::mt19937 random(seed);
-  const auto below = [&](std::uint32_t n) {
-    return static_cast<std::uint32_t>(random() % n);
-  };
-  // Blocks of 4 bytes or less carry no payload: a chain may only start
-  // with a next field of 0 there.
+  const auto word = [&] { return static_cast<std::uint32_t>(random()); };
+  const auto below = [&](std::uint32_t n) { return word() % n; };
+  // Blocks of 4 bytes or less carry no payload: only a chain whose first
+  // next field is 0 can be read there.
   static constexpr std::uint32_t kBlockSizes[] = {3,  4,  5,  6,   7,   8,   13,
                                                   16, 31, 64, 100, 256, 1024};
   const std::uint32_t block_size = kBlockSizes[below(std::size(kBlockSizes))];
   const std::uint32_t payload = std::max(block_size, 5u) - kNextFieldSize;
   const std::uint32_t count = 1 + below(below(4) == 0 ? 300 : 60);
-  const std::uint32_t leaves = count <= 61 ? 0 : (count + 1 + 61) / 62;
+  const std::uint32_t leaves = count <= 61 ? 0 : (count + 62) / 62;
   const std::uint32_t node_span = kNextFieldSize + kNodeSize;
+  const std::uint32_t chains_begin = 400 + (1 + leaves) * node_span;
 
   ArchiveBuilder builder(block_size);
-  // Chains start past the directory, at an offset that need not be a
-  // multiple of the block size.
-  std::uint32_t free_at = 400 + (1 + leaves) * node_span + below(block_size);
+  // Chains start at an offset that need not be a multiple of the block size.
+  std::uint32_t free_at = chains_begin + below(block_size);
   const auto fresh_blocks = [&](std::uint32_t blocks) {
-    const std::uint32_t at = free_at;
     Bytes noise(std::size_t{blocks} * block_size);
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
-    builder.put(at, noise);
+    builder.put(free_at, noise);
     free_at += blocks * block_size;
-    return at;
+    return free_at - blocks * block_size;
   };
-  const auto link = [&](std::uint32_t block, std::uint32_t next) {
-    builder.put_u32(block, next);
+  const auto block = [&](std::uint32_t first, std::uint32_t i) {
+    return first + i * block_size;
   };
-  const auto junk_offset = [&] {
-    switch (below(3)) {
+  // Blocks back to back, each pointing at the next; the last one's field
+  // holds 0 or junk and is not followed.
+  const auto contiguous = [&](std::uint32_t blocks) {
+    const std::uint32_t first = fresh_blocks(blocks);
+    for (std::uint32_t i = 0; i + 1 < blocks; ++i) {
+      builder.put_u32(block(first, i), block(first, i + 1));
+    }
+    builder.put_u32(block(first, blocks - 1), below(2) * word());
+    return first;
+  };
+  const auto junk_offset = [&]() -> std::uint32_t {
+    switch (below(4)) {
       case 0:
-        return below(2) == 0 ? static_cast<std::uint32_t>(random())
-                             : 0xFFFFFFFFu - below(8);  // no room for payload
+        return word();
       case 1:
+        return 0xFFFFFFFFu - below(8);  // no room for a payload offset
+      case 2:
         return free_at + 1 + below(1 << 16);  // past the end
       default:
         return 400 + below(free_at - 400);  // anywhere, unaligned
@@ -82,133 +91,78 @@ ChainShapesArchive random_chain_shapes(std::uint32_t seed) {
   std::unordered_set<std::uint32_t> ids;
   for (std::uint32_t i = 0; i < count; ++i) {
     DatFileEntry entry;
-    do entry.id = static_cast<std::uint32_t>(random());
+    do entry.id = word();
     while (!ids.insert(entry.id).second);
     entry.bit_flags = below(4) == 0 ? 1 : 0;
     entry.size = below(10) == 0  ? 0
                  : below(8) == 0 ? 1 + below(std::min(40 * payload, 16384u))
                                  : 1 + below(4 * payload);
-    const std::uint32_t blocks = (entry.size + payload - 1) / payload;
+    const std::uint32_t blocks =
+        std::max(1u, (entry.size + payload - 1) / payload);
     const std::uint32_t shape = below(10);
     if (shape <= 3) {
-      // Contiguous; the last field holds 0 or junk, and is not followed.
-      entry.offset = fresh_blocks(std::max(blocks, 1u));
-      for (std::uint32_t j = 0; j + 1 < blocks; ++j) {
-        link(entry.offset + j * block_size,
-             entry.offset + (j + 1) * block_size);
-      }
-      if (blocks > 0) {
-        link(entry.offset + (blocks - 1) * block_size,
-             below(2) == 0 ? 0 : static_cast<std::uint32_t>(random()));
-      }
-      if (entry.bit_flags != 0 && shape == 0 && blocks > 0) {
-        // A real LRS payload of exactly the entry's size.
-        Bytes data(entry.size > 4 ? (entry.size - 4) * 8 / 9 : 0);
-        for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
-        Bytes stored = lrs_literals(data);
-        stored.resize(entry.size);
-        for (std::uint32_t j = 0; j < blocks; ++j) {
-          const std::uint32_t n = std::min(payload, entry.size - j * payload);
-          builder.put(entry.offset + j * block_size + kNextFieldSize,
-                      std::span(stored).subspan(j * payload, n));
-        }
-      }
+      entry.offset = contiguous(blocks);
     } else if (shape == 4) {
-      // Contiguous until a next field of 0: the rest follows it.
-      entry.offset = fresh_blocks(std::max(blocks, 1u));
-      const std::uint32_t zero_at = blocks > 1 ? below(blocks - 1) : 0;
-      for (std::uint32_t j = 0; j < zero_at; ++j) {
-        link(entry.offset + j * block_size,
-             entry.offset + (j + 1) * block_size);
-      }
-      link(entry.offset + zero_at * block_size, 0);
+      // A next field of 0 before the end: the rest follows it.
+      entry.offset = contiguous(blocks);
+      builder.put_u32(block(entry.offset, below(blocks)), 0);
     } else if (shape == 5) {
+      // One next field of junk.
+      entry.offset = contiguous(blocks);
+      builder.put_u32(block(entry.offset, below(blocks)), junk_offset());
+    } else if (shape == 6) {
+      // A loop back into the chain, asked for more than one round.
+      entry.offset = contiguous(blocks);
+      builder.put_u32(block(entry.offset, blocks - 1),
+                      block(entry.offset, below(blocks)));
+      entry.size = 1 + below(3 * blocks * payload);
+    } else if (shape == 7) {
       // Scattered over twice as many blocks, in shuffled order.
-      const std::uint32_t base = fresh_blocks(2 * std::max(blocks, 1u));
-      std::vector<std::uint32_t> order(2 * std::max(blocks, 1u));
+      const std::uint32_t first = fresh_blocks(2 * blocks);
+      std::vector<std::uint32_t> order(2 * blocks);
       std::iota(order.begin(), order.end(), 0u);
       std::shuffle(order.begin(), order.end(), random);
-      entry.offset = base + order[0] * block_size;
+      entry.offset = block(first, order[0]);
       for (std::uint32_t j = 0; j + 1 < blocks; ++j) {
-        link(base + order[j] * block_size, base + order[j + 1] * block_size);
+        builder.put_u32(block(first, order[j]), block(first, order[j + 1]));
       }
-    } else if (shape == 6) {
-      // A loop: the last block leads back into the chain, and the entry
-      // asks for more than one round.
-      const std::uint32_t loop_blocks = 1 + below(4);
-      entry.offset = fresh_blocks(loop_blocks);
-      for (std::uint32_t j = 0; j + 1 < loop_blocks; ++j) {
-        link(entry.offset + j * block_size,
-             entry.offset + (j + 1) * block_size);
-      }
-      link(entry.offset + (loop_blocks - 1) * block_size,
-           entry.offset + below(loop_blocks) * block_size);
-      entry.size = 1 + below(6 * loop_blocks * payload);
-    } else if (shape == 7 && !archive.entries.empty()) {
-      // Sharing blocks with a chain already laid out, or all of it.
-      const DatFileEntry& other = archive.entries[below(
-          static_cast<std::uint32_t>(archive.entries.size()))];
-      const std::uint32_t other_blocks = (other.size + payload - 1) / payload;
-      entry.offset =
-          other.offset + below(std::max(other_blocks, 1u)) * block_size;
+    } else if (shape == 8 && !archive.entries.empty()) {
+      // Inside a chain laid out before, or the same chain again.
+      const DatFileEntry& other = archive.entries[below(i)];
+      entry.offset = block(other.offset, below(blocks));
       if (below(3) == 0) {
         entry.offset = other.offset;
         entry.size = other.size;
       }
-    } else if (shape == 8) {
-      // Contiguous but for one next field of junk.
-      entry.offset = fresh_blocks(std::max(blocks, 1u));
-      for (std::uint32_t j = 0; j + 1 < blocks; ++j) {
-        link(entry.offset + j * block_size,
-             entry.offset + (j + 1) * block_size);
-      }
-      if (blocks > 1) {
-        link(entry.offset + below(blocks - 1) * block_size, junk_offset());
-      }
+    } else if (below(2) == 0) {
+      entry.offset = junk_offset();
     } else {
-      // An entry that points anywhere, or asks for more than the archive
-      // holds.
-      if (below(2) == 0) {
-        entry.offset = junk_offset();
-      } else {
-        entry.offset = fresh_blocks(std::max(blocks, 1u));
-        for (std::uint32_t j = 0; j + 1 < blocks; ++j) {
-          link(entry.offset + j * block_size,
-               entry.offset + (j + 1) * block_size);
-        }
-        entry.size += 2 * free_at;
-      }
+      // More than the archive holds.
+      entry.offset = contiguous(blocks);
+      entry.size += 2 * free_at;
     }
     archive.entries.push_back(entry);
   }
   fresh_blocks(below(3));
 
-  // The directory: a root leaf, or a root whose entries separate leaves.
+  // A root leaf, or a root whose entries separate leaves of up to 61.
   Node root;
-  std::size_t next = 0;
+  const auto entries = std::span(archive.entries);
+  const std::size_t separators = leaves == 0 ? entries.size() : leaves - 1;
+  const auto in_root = entries.first(separators);
+  root.entries.assign(in_root.begin(), in_root.end());
   for (std::uint32_t leaf = 0; leaf < leaves; ++leaf) {
-    const std::size_t take = std::min<std::size_t>(
-        61, archive.entries.size() - next - (leaves - 1 - leaf));
-    Node node;
-    const auto from =
-        archive.entries.begin() + static_cast<std::ptrdiff_t>(next);
-    node.entries.assign(from, from + static_cast<std::ptrdiff_t>(take));
-    next += take;
-    const std::uint32_t at = 400 + (1 + leaf) * node_span;
-    builder.put_node(at, node);
-    root.branches[leaf] = at;
-    if (leaf + 1 < leaves) root.entries.push_back(archive.entries[next++]);
+    const auto rest = entries.subspan(separators + leaf * 61);
+    const auto in_leaf = rest.first(std::min<std::size_t>(61, rest.size()));
+    root.branches[leaf] = 400 + (1 + leaf) * node_span;
+    builder.put_node(root.branches[leaf],
+                     Node{{}, {in_leaf.begin(), in_leaf.end()}, std::nullopt});
   }
-  root.entries.insert(
-      root.entries.end(),
-      archive.entries.begin() + static_cast<std::ptrdiff_t>(next),
-      archive.entries.end());
   builder.put_node(400, root);
   builder.header().root_offset = 400;
 
   archive.image = builder.bytes();
   if (below(4) == 0) {
-    const std::uint32_t chains_begin = 400 + (1 + leaves) * node_span;
     archive.image.resize(
         chains_begin +
         below(static_cast<std::uint32_t>(archive.image.size()) - chains_begin));
