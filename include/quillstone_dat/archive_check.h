@@ -3,8 +3,10 @@
 // or node it concerns: chains that leave the file or come back to their own
 // blocks, bytes claimed by two chains or by a chain and the header, reads
 // that fail, and compressed payloads that do not decode to the size they
-// declare. A damaged archive gives a report, not an error: the check fails
-// only where the archive cannot be opened or its directory walked.
+// declare. Asked to, it also walks the free list and reports stretches of
+// blocks that nothing uses. A damaged archive gives a report, not an error:
+// the check fails only where the archive cannot be opened or its directory
+// walked.
 
 #ifndef QUILLSTONE_DAT_ARCHIVE_CHECK_H_
 #define QUILLSTONE_DAT_ARCHIVE_CHECK_H_
@@ -26,6 +28,13 @@ struct CheckOptions {
   // only how the chains lie in the file, which reads just their next fields
   // and the directory.
   bool decode_payloads = true;
+  // Also check the header's free list (kFreeList: its blocks must be free,
+  // its count and tail agree with the chain, no block come back, none lie
+  // past the end or out of line with the first) and report block-sized
+  // stretches after the header that no file, node or free block uses
+  // (kLeaked). A chain's last block counts whole, and so does the block of
+  // an empty file.
+  bool check_free_space = false;
 };
 
 struct CheckProblem {
@@ -39,6 +48,9 @@ struct CheckProblem {
     kShortPayload,  // a compressed payload shorter than its size prefix
     kSizeMismatch,  // a compressed payload decodes to another length than
                     // its prefix declares
+    kFreeList,      // the free list cannot be trusted (check_free_space)
+    kLeaked,        // bytes no file, node or free block uses, a block or
+                    // more (check_free_space)
   };
 
   Kind kind;
@@ -52,13 +64,15 @@ struct CheckProblem {
 };
 
 // The kind's name in reports: "read_error", "outside_file", "chain_loop",
-// "shared_block", "node_overlap", "short_payload", "size_mismatch".
+// "shared_block", "node_overlap", "short_payload", "size_mismatch",
+// "free_list", "leaked".
 std::string_view to_string(CheckProblem::Kind kind);
 
 struct CheckReport {
   std::size_t entries = 0;  // in the file table
   std::size_t nodes = 0;    // in the directory
-  // Directory nodes' problems first, by node offset, then entries' by id.
+  // Problems of directory nodes, of the free list and of leaked bytes first,
+  // by offset, then entries' by id.
   std::vector<CheckProblem> problems;
 
   bool clean() const { return problems.empty(); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <compare>
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <span>
 #include <tuple>
@@ -11,6 +12,7 @@
 
 #include "format/records.h"
 #include "lib/block_chain.h"
+#include "lib/free_list.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
 
@@ -166,6 +168,7 @@ class ArchiveCheck {
     for (const DatFileEntry& entry : entries) check_entry(entry);
     report_.entries = entries.size();
 
+    if (options_.check_free_space) check_free_space(entries);
     find_overlaps(std::move(claims_), report_.problems);
     std::ranges::stable_sort(report_.problems, {}, [](const CheckProblem& p) {
       return std::pair(p.id.has_value(), p.id ? *p.id : p.offset);
@@ -174,6 +177,92 @@ class ArchiveCheck {
   }
 
  private:
+  // The free list, walked and held against every claim, then the stretches
+  // of a block or more that nothing uses: no chain (its last block counted
+  // whole), no empty file's block and no free block.
+  void check_free_space(const std::vector<DatFileEntry>& entries) {
+    const DatHeader& header = db_.header();
+    const std::uint64_t block_size = header.block_size;
+    const std::vector<ByteRange> held =
+        merged(claims_, [](const Claim& claim) { return claim.range; });
+    std::vector<ByteRange> used = merged(claims_, [&](const Claim& claim) {
+      if (claim.owner.type == Owner::Type::kHeader) return claim.range;
+      const std::uint64_t size = claim.range.end - claim.range.begin;
+      return ByteRange{claim.range.begin,
+                       claim.range.begin +
+                           (size + block_size - 1) / block_size * block_size};
+    });
+    for (const DatFileEntry& entry : entries) {
+      if (entry.size == 0 && entry.offset >= kHeaderEnd) {
+        used.push_back({entry.offset, entry.offset + block_size});
+      }
+    }
+
+    auto list = walk_free_list(file_, file_length_, header);
+    if (!list) {
+      report_.problems.push_back(
+          {Kind::kFreeList, std::nullopt, header.free_head, list.error()});
+    } else {
+      for (const std::uint32_t block : list->blocks) {
+        const ByteRange range{block, block + block_size};
+        if (overlaps(held, range)) {
+          report_.problems.push_back(
+              {Kind::kFreeList, std::nullopt, block,
+               "free block " + std::to_string(block) +
+                   " holds bytes a file or directory node uses"});
+        }
+        used.push_back(range);
+      }
+    }
+
+    std::ranges::sort(used, {}, &ByteRange::begin);
+    std::uint64_t covered = kHeaderEnd;
+    const auto report_gap = [&](std::uint64_t until) {
+      if (until >= covered + block_size) {
+        report_.problems.push_back(
+            {Kind::kLeaked, std::nullopt, covered,
+             std::to_string(until - covered) + " bytes from offset " +
+                 std::to_string(covered) +
+                 " are used by no file, directory node or free block"});
+      }
+    };
+    for (const ByteRange& range : used) {
+      if (range.begin >= file_length_) break;
+      if (range.begin > covered) report_gap(range.begin);
+      covered = std::max(covered, range.end);
+    }
+    report_gap(file_length_);
+  }
+
+  // The ranges `range_of` gives for each claim, sorted and joined.
+  template <typename RangeOf>
+  static std::vector<ByteRange> merged(const std::vector<Claim>& claims,
+                                       RangeOf range_of) {
+    std::vector<ByteRange> ranges;
+    for (const Claim& claim : claims) ranges.push_back(range_of(claim));
+    std::ranges::sort(ranges, {}, &ByteRange::begin);
+    std::vector<ByteRange> out;
+    for (const ByteRange& range : ranges) {
+      if (!out.empty() && range.begin <= out.back().end) {
+        out.back().end = std::max(out.back().end, range.end);
+      } else {
+        out.push_back(range);
+      }
+    }
+    return out;
+  }
+
+  // Whether `range` shares a byte with the sorted, disjoint `ranges`.
+  static bool overlaps(const std::vector<ByteRange>& ranges,
+                       const ByteRange& range) {
+    const auto after =
+        std::ranges::upper_bound(ranges, range.begin, {}, &ByteRange::begin);
+    if (after != ranges.begin() && std::prev(after)->end > range.begin) {
+      return true;
+    }
+    return after != ranges.end() && after->begin < range.end;
+  }
+
   // Claims the chain's bytes and reports where it breaks; true when it can
   // be read as a whole.
   bool follow(const Owner& owner, std::uint32_t size) {
@@ -261,6 +350,10 @@ std::string_view to_string(CheckProblem::Kind kind) {
       return "short_payload";
     case Kind::kSizeMismatch:
       return "size_mismatch";
+    case Kind::kFreeList:
+      return "free_list";
+    case Kind::kLeaked:
+      return "leaked";
   }
   return "unknown";
 }

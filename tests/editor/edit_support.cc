@@ -4,7 +4,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "lib/free_list.h"
 #include "quillstone_dat/archive_check.h"
 #include "quillstone_dat/dat_database.h"
 
@@ -57,16 +56,13 @@ DatResult<Contents> contents_of(std::span<const std::uint8_t> image) {
 std::vector<std::string> damage_of(std::span<const std::uint8_t> image) {
   auto db = open_in_memory(Bytes(image.begin(), image.end()));
   if (!db) return {db.error().debug()};
-  auto report = db->check();
+  auto report = db->check({.check_free_space = true});
   if (!report) return {report.error().debug()};
   std::vector<std::string> damage;
   for (const CheckProblem& problem : report->problems) {
+    if (problem.kind == CheckProblem::Kind::kLeaked) continue;
     damage.push_back(std::string(to_string(problem.kind)) + ": " +
                      problem.detail);
-  }
-  const MemoryFile file(Bytes(image.begin(), image.end()));
-  if (auto list = walk_free_list(file, image.size(), db->header()); !list) {
-    damage.push_back(list.error());
   }
   return damage;
 }

@@ -178,5 +178,53 @@ TEST(ArchiveCheck, PayloadsAreCheckedOnlyWhenDecoding) {
             std::vector<Found>{unreadable});
 }
 
+// Free blocks at 2240 and 2304 on a list, two more that nothing uses: the
+// free list and the leak are looked at only when asked, and each way of
+// breaking the list is one problem.
+TEST(ArchiveCheck, FreeListAndLeakedBlocksWhenAsked) {
+  ArchiveBuilder builder(64);
+  const DatFileEntry file = builder.add_file(1, Bytes(60, 1));
+  builder.put_root(Node{{}, {file}, std::nullopt});
+  const std::uint32_t free = 2240;
+  builder.put_u32(free, free + 64).put(free + 255, Bytes{0});
+  builder.header().free_head = free;
+  builder.header().free_tail = free + 64;
+  builder.header().free_count = 2;
+  const CheckOptions asked{.check_free_space = true};
+  EXPECT_EQ(problems_of(builder.bytes()), std::vector<Found>{});
+  EXPECT_EQ(problems_of(builder.bytes(), asked),
+            (std::vector<Found>{
+                {Kind::kLeaked, std::nullopt, free + 128,
+                 "128 bytes from offset 2368 are used by no file, directory "
+                 "node or free block"}}));
+
+  // The free-list problem of the archive with the list changed.
+  const auto list_problem = [&](std::uint32_t head, std::uint32_t tail,
+                                std::uint32_t count, std::uint32_t first_link) {
+    ArchiveBuilder broken = builder;
+    broken.put_u32(free, first_link);
+    broken.header().free_head = head;
+    broken.header().free_tail = tail;
+    broken.header().free_count = count;
+    std::string detail;
+    for (const Found& found : problems_of(broken.bytes(), asked)) {
+      if (std::get<0>(found) == Kind::kFreeList) detail += std::get<3>(found);
+    }
+    return detail;
+  };
+  EXPECT_EQ(list_problem(file.offset, file.offset, 1, free + 64),
+            "free block 400 holds bytes a file or directory node uses");
+  EXPECT_EQ(list_problem(free, free + 64, 3, free + 64),
+            "free list ends after 2 blocks, but free_count is 3");
+  EXPECT_EQ(list_problem(free, free, 2, free + 64),
+            "free_tail 2240 is not the list's last block 2304");
+  EXPECT_EQ(list_problem(free + 256, free + 256, 1, free + 64),
+            "free block 2496 lies outside the file's blocks (2496 bytes)");
+  EXPECT_EQ(list_problem(free, free + 72, 2, free + 72),
+            "free block 2312 is not aligned as free_head 2240 is");
+  EXPECT_EQ(list_problem(free, free, 2, free),
+            "free list comes back to block 2240");
+}
+
 }  // namespace
 }  // namespace quillstone_dat::testing
