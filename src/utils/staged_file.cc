@@ -142,8 +142,11 @@ std::expected<void, IoError> StagedFile::set_length(std::uint64_t length) {
   return {};
 }
 
-std::expected<void, IoError> StagedFile::commit() {
-  if (::fsync(fd_) != 0) return std::unexpected(IoError::from_errno(errno));
+std::expected<void, IoError> StagedFile::commit(Durability durability) {
+  const bool flush = durability == Durability::kFlushed;
+  if (flush && ::fsync(fd_) != 0) {
+    return std::unexpected(IoError::from_errno(errno));
+  }
   bool in_place = false;
   if (temporary_.empty()) {
     // The unnamed file takes the target's name when that is free. A link
@@ -172,7 +175,7 @@ std::expected<void, IoError> StagedFile::commit() {
     return std::unexpected(IoError::from_errno(errno));
   }
   committed_ = true;
-  sync_directory_of(target_);
+  if (flush) sync_directory_of(target_);
   return {};
 }
 

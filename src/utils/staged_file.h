@@ -35,8 +35,22 @@ class StagedFile {
   // Sets the file's length; bytes never written read as zero.
   std::expected<void, IoError> set_length(std::uint64_t length);
 
-  // Flushes the file to disk, closes it and renames it over the target.
-  std::expected<void, IoError> commit();
+  // What commit() makes sure of before the file takes the target's name.
+  enum class Durability : std::uint8_t {
+    // The file and the folder's new name are flushed to disk: after a crash
+    // or power loss the target names the old file or the whole new one.
+    kFlushed,
+    // Nothing is flushed; the system writes the data back in its own time.
+    // A killed process still never leaves a partial file under the target's
+    // name, but after power loss the named file may be empty or partial
+    // until the caller flushes the file system (syncfs).
+    kLeftToSystem,
+  };
+
+  // Closes the file and gives it the target's name, replacing what was
+  // there.
+  std::expected<void, IoError> commit(
+      Durability durability = Durability::kFlushed);
 
  private:
   StagedFile(std::filesystem::path target, std::filesystem::path temporary,

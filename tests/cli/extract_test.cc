@@ -51,9 +51,14 @@ class ExtractTest : public ::testing::Test {
 };
 
 TEST_F(ExtractTest, WritesEveryFileDecompressed) {
-  for (const char* jobs : {"1", "3"}) {
+  // One thread, several, and several with everything flushed at the end.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--jobs", "1"},
+        std::vector<std::string>{"--jobs", "3"},
+        std::vector<std::string>{"--jobs", "3", "--sync"}}) {
+    const std::string jobs = args[1] + (args.size() > 2 ? " --sync" : "");
     fs::remove_all(out_);
-    const ToolResult result = extract({"--jobs", jobs});
+    const ToolResult result = extract(args);
     ASSERT_EQ(result.exit_code, 0) << jobs << ": " << result.err;
     // Standard error is no terminal here: no progress bar.
     EXPECT_EQ(result.err, "") << jobs;
