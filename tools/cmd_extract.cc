@@ -14,11 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -113,8 +112,8 @@ class Extraction {
 
   // True when every entry was written.
   bool run(unsigned jobs) {
-    const std::size_t threads = std::max<std::size_t>(
-        1, std::min<std::size_t>(jobs, runs_.size() - 1));
+    const std::size_t threads =
+        std::max<std::size_t>(1, std::min<std::size_t>(jobs, runs_.size() - 1));
     {
       std::vector<std::jthread> workers;
       for (std::size_t i = 0; i < threads; ++i) {

@@ -12,8 +12,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +28,7 @@
 #include "error_text.h"
 #include "existing_files.h"
 #include "file_id.h"
+#include "input_folder.h"
 #include "manifest.h"
 #include "output.h"
 #include "quillstone_dat/dat_writer.h"
@@ -39,49 +38,6 @@ namespace quillstone_dat::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::size_t kIdDigits = 8;
-
-// The id a file name stands for: exactly eight hex digits, alone or before
-// a '.' and a non-empty extension.
-std::optional<std::uint32_t> id_of_name(std::string_view name) {
-  if (name.size() < kIdDigits) return std::nullopt;
-  const std::string_view digits = name.substr(0, kIdDigits);
-  const std::string_view rest = name.substr(kIdDigits);
-  if (!rest.empty() && (rest.size() < 2 || rest.front() != '.')) {
-    return std::nullopt;
-  }
-  if (!std::ranges::all_of(digits, [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-      })) {
-    return std::nullopt;
-  }
-  std::uint32_t id = 0;
-  std::from_chars(digits.data(), digits.data() + digits.size(), id, 16);
-  return id;
-}
-
-DatError path_error(const fs::path& path, const std::error_code& error) {
-  return DatError::path_error(path, IoError::from_errno(error.value()));
-}
-
-struct Source {
-  std::string name;
-  fs::path path;
-};
-
-// The folder's regular files named by an id, by id, and the names of the
-// others (sorted: directory order is arbitrary, messages should not be).
-struct FolderListing {
-  std::map<std::uint32_t, std::vector<Source>> sources;
-  std::vector<std::string> skipped;  // "name: why"
-};
-
-Storage storage_of(std::string_view mode) {
-  if (mode == "all") return Storage::kCompressed;
-  if (mode == "auto") return Storage::kSmallest;
-  return Storage::kPlain;
-}
 
 DatResult<std::vector<std::uint8_t>> read_whole_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -172,20 +128,11 @@ class PackCommand final : public Command {
 
   ExitStatus run() const override {
     if (!force_ && name_taken(archive_)) return report_taken(archive_);
-    auto listing = list_folder();
-    if (!listing) {
-      return report_error(listing.error(), ErrorScene::input(folder_));
+    InputListing listing;
+    if (auto listed = list_folder(folder_, listing); !listed) {
+      return report_error(listed.error(), ErrorScene::input(folder_));
     }
-    bool duplicated = false;
-    for (const auto& [id, files] : listing->sources) {
-      if (files.size() < 2) continue;
-      std::string names;
-      for (const Source& file : files) names += " " + file.name;
-      report_failure(folder_, fmt::format("more than one file for id {}:{}",
-                                          shown_id(id), names));
-      duplicated = true;
-    }
-    if (duplicated) return ExitStatus::kFailure;
+    if (report_duplicate_inputs(listing, folder_)) return ExitStatus::kFailure;
 
     const fs::path manifest_path = manifest_path_.empty()
                                        ? fs::path(folder_) / kManifestName
@@ -197,15 +144,15 @@ class PackCommand final : public Command {
                               "--compress does not apply with a manifest: "
                               "it gives each file's storage");
       }
-      auto prepared = writer_from_manifest(manifest_path, *listing);
+      auto prepared = writer_from_manifest(manifest_path, listing);
       if (!prepared) return prepared.error();
       writer.emplace(std::move(*prepared));
     } else {
-      for (const std::string& line : listing->skipped) {
+      for (const std::string& line : listing.skipped) {
         std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
       }
       writer.emplace(WriterOptions{.block_size = block_size_});
-      for (const auto& [id, files] : listing->sources) {
+      for (const auto& [id, files] : listing.sources) {
         if (auto added =
                 writer->add(WriterFile{.id = id,
                                        .contents = files.front().path,
@@ -232,39 +179,11 @@ class PackCommand final : public Command {
   }
 
  private:
-  DatResult<FolderListing> list_folder() const {
-    FolderListing listing;
-    std::error_code error;
-    fs::directory_iterator it(folder_, error);
-    if (error) return std::unexpected(path_error(folder_, error));
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-      if (error) return std::unexpected(path_error(folder_, error));
-      const std::string name = it->path().filename().string();
-      if (name == kManifestName) continue;
-      const std::optional<std::uint32_t> id = id_of_name(name);
-      // Follows symbolic links, as reading the file will.
-      std::error_code unknown_type;
-      if (!it->is_regular_file(unknown_type)) {
-        listing.skipped.push_back(name + ": not a regular file");
-      } else if (!id) {
-        listing.skipped.push_back(name + ": name is not a file id");
-      } else {
-        listing.sources[*id].push_back({name, it->path()});
-      }
-    }
-    if (error) return std::unexpected(path_error(folder_, error));
-    std::ranges::sort(listing.skipped);
-    for (auto& [id, files] : listing.sources) {
-      std::ranges::sort(files, {}, &Source::name);
-    }
-    return listing;
-  }
-
   // A writer holding every file the manifest lists, once the folder is
   // found to hold exactly those; otherwise the status of the failure,
   // already reported.
   std::expected<DatWriter, ExitStatus> writer_from_manifest(
-      const fs::path& path, const FolderListing& listing) const {
+      const fs::path& path, const InputListing& listing) const {
     const auto fail = [&](std::string_view subject, std::string_view text) {
       return std::unexpected(report_failure(subject, text));
     };
@@ -292,7 +211,7 @@ class PackCommand final : public Command {
       }
     }
     for (const auto& [id, files] : listing.sources) {
-      for (const Source& file : files) {
+      for (const InputFile& file : files) {
         if (!listed.contains(file.name)) {
           return fail(folder_, fmt::format("{} is not in the manifest {}",
                                            file.name, path.string()));

@@ -66,6 +66,9 @@ std::unique_ptr<Command> make_pack_command();
 std::unique_ptr<Command> make_extract_command();
 std::unique_ptr<Command> make_verify_command();
 std::unique_ptr<Command> make_sample_command();
+std::unique_ptr<Command> make_add_command();
+std::unique_ptr<Command> make_rm_command();
+std::unique_ptr<Command> make_compact_command();
 
 }  // namespace quillstone_dat::tool
 

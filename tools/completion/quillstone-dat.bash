@@ -8,7 +8,7 @@ _quillstone_dat() {
   prev=""
   ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
 
-  local commands="info ls cat extract verify pack sample"
+  local commands="info ls cat extract verify pack sample add rm compact"
   local global_options="--debug --help --version -V"
 
   # The command is the first word after the global options; `position`
@@ -44,11 +44,14 @@ _quillstone_dat() {
     ls) options="--ids-from --json -l --long --help" ;;
     cat) options="--raw --help" ;;
     extract)
-      options="--ids-from --jobs -j --raw --quiet -q --force -f --skip-existing --help"
+      options="--ids-from --jobs -j --raw --quiet -q --force -f --skip-existing --sync --help"
       ;;
     verify) options="--ids-from --json --help" ;;
     pack) options="--manifest --block-size --compress --force -f --help" ;;
     sample) options="--files --seed --force -f --help" ;;
+    add) options="--compress --replace --help" ;;
+    rm) options="--ids-from --help" ;;
+    compact) options="--help" ;;
     *) return 0 ;;
   esac
 

@@ -1,0 +1,133 @@
+// `add ARCHIVE PATH... [--compress none|all|auto] [--replace]`: puts files
+// into an archive in place, in one commit: files named by an id, or folders
+// of them as pack takes them. An id the archive already holds is replaced
+// only with --replace, and that is checked for every file before anything
+// is written.
+
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "edit_summary.h"
+#include "error_text.h"
+#include "file_id.h"
+#include "input_folder.h"
+#include "output.h"
+#include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/dat_editor.h"
+
+namespace quillstone_dat::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AddCommand final : public Command {
+ public:
+  std::string_view name() const override { return "add"; }
+  std::string_view summary() const override {
+    return "Add or replace files in an archive in place";
+  }
+  std::string_view synopsis() const override {
+    return "ARCHIVE PATH... [--compress none|all|auto] [--replace]";
+  }
+  std::string_view details() const override {
+    return "Each PATH is a file named by its id (0A000001 or 0A000001.bin) "
+           "or a folder of such\nfiles. The archive changes in one commit: "
+           "after a crash or power loss it holds\nthe old files or the new "
+           "ones, never a mix. Readers should open it again after.\n";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat add portal.dat 06000001.bin\n"
+           "  quillstone-dat add portal.dat new-textures --compress auto "
+           "--replace\n";
+  }
+
+  void configure(CLI::App& parser) override {
+    parser.add_option("ARCHIVE", archive_, "Path of the archive to change")
+        ->required()
+        ->type_name("PATH");
+    parser.add_option("PATH", inputs_, "Files named by id, or folders of them")
+        ->required()
+        ->type_name("PATH");
+    parser
+        .add_option("--compress", compress_,
+                    "none: store as given; all: LRS-compress every file; "
+                    "auto: compress where that is smaller")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"none", "all", "auto"}));
+    parser.add_flag("--replace", replace_,
+                    "Replace files whose id the archive already holds");
+  }
+
+  ExitStatus run() const override {
+    InputListing listing;
+    for (const std::string& input : inputs_) {
+      std::error_code error;
+      if (fs::is_directory(input, error)) {
+        if (auto listed = list_folder(input, listing); !listed) {
+          return report_error(listed.error(), ErrorScene::input(input));
+        }
+        continue;
+      }
+      const std::string name = fs::path(input).filename().string();
+      const auto id = id_of_name(name);
+      if (!fs::is_regular_file(input, error)) {
+        return report_failure(input, "not a file or folder to add");
+      }
+      if (!id) {
+        return report_failure(input,
+                              "name is not a file id (like 0A000001 "
+                              "or 0A000001.bin)");
+      }
+      listing.sources[*id].push_back({name, input});
+    }
+    if (report_duplicate_inputs(listing, archive_)) return ExitStatus::kFailure;
+    for (const std::string& line : listing.skipped) {
+      std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
+    }
+
+    auto editor = DatEditor::open(archive_);
+    if (!editor)
+      return report_error(editor.error(), ErrorScene::open(archive_));
+    // The editor holds the lock now: what a reader sees is what it edits.
+    const auto db = DatDatabase::open(archive_);
+    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
+    if (!replace_) {
+      for (const auto& [id, files] : listing.sources) {
+        if (db->exists(id)) {
+          return report_failure(
+              archive_, fmt::format("already holds file {}; pass --replace "
+                                    "to replace it",
+                                    shown_id(id)));
+        }
+      }
+    }
+    for (const auto& [id, files] : listing.sources) {
+      if (auto put = editor->put({.id = id,
+                                  .contents = files.front().path,
+                                  .storage = storage_of(compress_)});
+          !put) {
+        return report_error(put.error(), ErrorScene::open(archive_));
+      }
+    }
+    return commit_and_report(*editor, archive_);
+  }
+
+ private:
+  std::string archive_;
+  std::vector<std::string> inputs_;
+  std::string compress_ = "none";
+  bool replace_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> make_add_command() {
+  return std::make_unique<AddCommand>();
+}
+
+}  // namespace quillstone_dat::tool

@@ -1,0 +1,108 @@
+// `compact ARCHIVE`: writes the archive again, every file as stored and
+// every header field the writer does not own kept, without the free blocks
+// that edits leave behind. The new archive takes the old one's name only
+// once complete and flushed; no editor can change the archive meanwhile.
+
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "error_text.h"
+#include "output.h"
+#include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/dat_editor.h"
+#include "quillstone_dat/dat_writer.h"
+
+namespace quillstone_dat::tool {
+namespace {
+
+WriterOptions options_of(const DatHeader& header) {
+  return {.block_size = header.block_size,
+          .magic = header.magic,
+          .dataset = header.dataset,
+          .subset = header.subset,
+          .master_map_id = header.master_map_id,
+          .engine_version = header.engine_version,
+          .game_version = header.game_version,
+          .version_string = header.version_string,
+          .version_minor = header.version_minor};
+}
+
+class CompactCommand final : public Command {
+ public:
+  std::string_view name() const override { return "compact"; }
+  std::string_view summary() const override {
+    return "Write an archive again without its free blocks";
+  }
+  std::string_view synopsis() const override { return "ARCHIVE"; }
+  std::string_view details() const override {
+    return "Every file keeps its stored bytes, flags, timestamp and version; "
+           "the header keeps\nits fields but the free list and file size. "
+           "The archive is replaced only once\nthe new one is complete and "
+           "on disk.\n";
+  }
+  std::string_view example() const override {
+    return "  quillstone-dat compact portal.dat\n";
+  }
+
+  void configure(CLI::App& parser) override {
+    parser.add_option("ARCHIVE", archive_, "Path of the archive to compact")
+        ->required()
+        ->type_name("PATH");
+  }
+
+  ExitStatus run() const override {
+    // Held until the new archive has replaced the old: no edit between the
+    // read and the rename can be lost.
+    const auto editor = DatEditor::open(archive_);
+    if (!editor)
+      return report_error(editor.error(), ErrorScene::open(archive_));
+    const auto db = DatDatabase::open(archive_);
+    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
+
+    DatWriter writer(options_of(db->header()));
+    std::optional<ExitStatus> failed;
+    db->for_each_file({}, {.raw = true}, [&](const BatchFile& file) {
+      if (!file.bytes) {
+        failed = report_error(file.bytes.error(),
+                              ErrorScene::read(archive_, *file.entry));
+        return BatchStep::kStop;
+      }
+      const auto added =
+          writer.add({.id = file.id,
+                      .contents = std::vector<std::uint8_t>(file.bytes->begin(),
+                                                            file.bytes->end()),
+                      .storage = Storage::kPreStored,
+                      .bit_flags = file.entry->bit_flags,
+                      .timestamp = file.entry->timestamp,
+                      .version = file.entry->version});
+      if (!added) {
+        failed = report_error(added.error(), ErrorScene::open(archive_));
+        return BatchStep::kStop;
+      }
+      return BatchStep::kContinue;
+    });
+    if (failed) return *failed;
+    const auto written = writer.write(archive_);
+    if (!written) {
+      return report_error(written.error(), ErrorScene::write(archive_));
+    }
+    return write_stdout(fmt::format(
+        "{}: {} files, {} bytes (was {})\n", archive_, written->file_count,
+        written->header.file_size, db->header().file_size));
+  }
+
+ private:
+  std::string archive_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> make_compact_command() {
+  return std::make_unique<CompactCommand>();
+}
+
+}  // namespace quillstone_dat::tool

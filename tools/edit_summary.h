@@ -1,0 +1,21 @@
+// Committing an editor's staged changes and telling the user what changed:
+// shared by the commands that change an archive in place (add, rm).
+
+#ifndef QUILLSTONE_DAT_TOOLS_EDIT_SUMMARY_H_
+#define QUILLSTONE_DAT_TOOLS_EDIT_SUMMARY_H_
+
+#include <string>
+
+#include "command.h"
+#include "quillstone_dat/dat_editor.h"
+
+namespace quillstone_dat::tool {
+
+// Commits; prints one line of what changed on standard output, and a
+// warning on standard error when the archive's free list could not be
+// trusted. kFailure, with the error reported, when the commit fails.
+ExitStatus commit_and_report(DatEditor& editor, const std::string& archive);
+
+}  // namespace quillstone_dat::tool
+
+#endif  // QUILLSTONE_DAT_TOOLS_EDIT_SUMMARY_H_
