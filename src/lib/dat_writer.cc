@@ -1,18 +1,14 @@
 #include "quillstone_dat/dat_writer.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <limits>
 #include <span>
 #include <string>
 
 #include "format/records.h"
 #include "lib/directory_plan.h"
-#include "quillstone_dat/lrs.h"
-#include "utils/posix_file.h"
+#include "lib/stored_form.h"
 #include "utils/staged_file.h"
 
 namespace quillstone_dat {
@@ -25,21 +21,9 @@ constexpr std::uint64_t kMaxStoredSize =
     std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
 
-std::string hex_id(std::uint32_t id) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", id);
-  return text;
-}
-
 DatError archive_too_large(std::uint64_t end) {
   return DatError::other("archive would reach " + std::to_string(end) +
                          " bytes, past the 4 GiB that 32-bit offsets address");
-}
-
-DatError file_too_large(std::uint32_t id, std::uint64_t size) {
-  return DatError::other("file " + hex_id(id) + " holds " +
-                         std::to_string(size) +
-                         " bytes, more than a 32-bit size can state");
 }
 
 // Blocks of a chain of `size` bytes; an empty chain still takes one block,
@@ -155,80 +139,6 @@ void write_chain(ArchiveOutput& out, std::uint32_t offset,
     out.put(piece);
     out.skip_to(out.position() + (payload - piece.size()));
   }
-}
-
-// The bytes an entry stores, borrowed from the caller or made here.
-struct StoredForm {
-  const std::vector<std::uint8_t>* borrowed = nullptr;
-  std::vector<std::uint8_t> owned;
-  std::uint32_t bit_flags = 0;
-  std::uint64_t content_size = 0;
-
-  std::span<const std::uint8_t> bytes() const {
-    if (borrowed != nullptr) return *borrowed;
-    return owned;
-  }
-};
-
-// A regular file's contents, as long as its length was when opened.
-DatResult<std::vector<std::uint8_t>> read_contents(
-    std::uint32_t id, const std::filesystem::path& path) {
-  auto file = PosixFile::open(path);
-  if (!file) return std::unexpected(DatError::path_error(path, file.error()));
-  struct stat status {};
-  if (::fstat(file->descriptor(), &status) != 0) {
-    return std::unexpected(
-        DatError::path_error(path, IoError::from_errno(errno)));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    return std::unexpected(DatError::path_error(
-        path, IoError(IoErrorKind::kInvalidInput, "not a regular file")));
-  }
-  const auto length = static_cast<std::uint64_t>(status.st_size);
-  if (length > kMaxStoredSize) {
-    return std::unexpected(file_too_large(id, length));
-  }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-  if (auto read = file->read_exact_at_compat(bytes, 0); !read) {
-    return std::unexpected(DatError::path_error(path, read.error()));
-  }
-  return bytes;
-}
-
-DatResult<StoredForm> store(const WriterFile& file) {
-  StoredForm form;
-  if (const auto* bytes =
-          std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
-    form.borrowed = bytes;
-  } else {
-    auto loaded =
-        read_contents(file.id, std::get<std::filesystem::path>(file.contents));
-    if (!loaded) return std::unexpected(std::move(loaded.error()));
-    form.owned = std::move(*loaded);
-  }
-  form.content_size = form.bytes().size();
-  if (form.content_size > kMaxStoredSize) {
-    return std::unexpected(file_too_large(file.id, form.content_size));
-  }
-  switch (file.storage) {
-    case Storage::kPlain:
-      break;
-    case Storage::kPreStored:
-      form.bit_flags = file.bit_flags;
-      break;
-    case Storage::kCompressed:
-    case Storage::kSmallest: {
-      std::vector<std::uint8_t> packed = compress_lrs(form.bytes());
-      if (file.storage == Storage::kCompressed ||
-          packed.size() < form.content_size) {
-        form.borrowed = nullptr;
-        form.owned = std::move(packed);
-        form.bit_flags = 1;
-      }
-      break;
-    }
-  }
-  return form;
 }
 
 // The length of a file's contents as far as it is known before reading

@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "utils/descriptor_io.h"
+
 namespace quillstone_dat {
 
 namespace {
@@ -112,34 +114,11 @@ StagedFile::~StagedFile() {
 
 std::expected<void, IoError> StagedFile::write_at(
     std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) -
-                   bytes.size()) {
-    return std::unexpected(IoError::from_errno(EFBIG));
-  }
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n =
-        ::pwrite(fd_, bytes.data() + written, bytes.size() - written,
-                 static_cast<off_t>(offset + written));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(IoError::from_errno(errno));
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  return {};
+  return write_all_at(fd_, bytes, offset);
 }
 
 std::expected<void, IoError> StagedFile::set_length(std::uint64_t length) {
-  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return std::unexpected(IoError::from_errno(EFBIG));
-  }
-  int result;
-  do {
-    result = ::ftruncate(fd_, static_cast<off_t>(length));
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return std::unexpected(IoError::from_errno(errno));
-  return {};
+  return set_file_length(fd_, length);
 }
 
 std::expected<void, IoError> StagedFile::commit(Durability durability) {

@@ -9,6 +9,8 @@
 #include <limits>
 #include <utility>
 
+#include "utils/descriptor_io.h"
+
 namespace quillstone_dat {
 
 namespace {
@@ -69,21 +71,7 @@ std::expected<std::uint64_t, IoError> PosixWritableFile::length() const {
 
 std::expected<void, IoError> PosixWritableFile::write_at(
     std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  if (offset > kMaxOffset - bytes.size()) {
-    return std::unexpected(IoError::from_errno(EFBIG));
-  }
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n =
-        ::pwrite(fd_, bytes.data() + written, bytes.size() - written,
-                 static_cast<off_t>(offset + written));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(IoError::from_errno(errno));
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  return {};
+  return write_all_at(fd_, bytes, offset);
 }
 
 std::expected<void, IoError> PosixWritableFile::sync() {
@@ -97,13 +85,7 @@ std::expected<void, IoError> PosixWritableFile::sync() {
 
 std::expected<void, IoError> PosixWritableFile::set_length(
     std::uint64_t length) {
-  if (length > kMaxOffset) return std::unexpected(IoError::from_errno(EFBIG));
-  int result;
-  do {
-    result = ::ftruncate(fd_, static_cast<off_t>(length));
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return std::unexpected(IoError::from_errno(errno));
-  return {};
+  return set_file_length(fd_, length);
 }
 
 }  // namespace quillstone_dat
