@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "edit_summary.h"
 #include "error_text.h"
@@ -47,18 +48,11 @@ class AddCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the archive to change")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the archive to change");
     parser.add_option("PATH", inputs_, "Files named by id, or folders of them")
         ->required()
         ->type_name("PATH");
-    parser
-        .add_option("--compress", compress_,
-                    "none: store as given; all: LRS-compress every file; "
-                    "auto: compress where that is smaller")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"none", "all", "auto"}));
+    add_compress_option(parser, compress_);
     parser.add_flag("--replace", replace_,
                     "Replace files whose id the archive already holds");
   }

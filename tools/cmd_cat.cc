@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "file_id.h"
@@ -34,9 +35,7 @@ class CatCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the DAT archive");
     parser
         .add_option("ID", id_text_,
                     "File id in hexadecimal, as ls prints it (06000001, "

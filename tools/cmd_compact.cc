@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "output.h"
@@ -18,18 +19,6 @@
 
 namespace quillstone_dat::tool {
 namespace {
-
-WriterOptions options_of(const DatHeader& header) {
-  return {.block_size = header.block_size,
-          .magic = header.magic,
-          .dataset = header.dataset,
-          .subset = header.subset,
-          .master_map_id = header.master_map_id,
-          .engine_version = header.engine_version,
-          .game_version = header.game_version,
-          .version_string = header.version_string,
-          .version_minor = header.version_minor};
-}
 
 class CompactCommand final : public Command {
  public:
@@ -49,9 +38,7 @@ class CompactCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the archive to compact")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the archive to compact");
   }
 
   ExitStatus run() const override {
@@ -63,7 +50,7 @@ class CompactCommand final : public Command {
     const auto db = DatDatabase::open(archive_);
     if (!db) return report_error(db.error(), ErrorScene::open(archive_));
 
-    DatWriter writer(options_of(db->header()));
+    DatWriter writer(WriterOptions::from_header(db->header()));
     std::optional<ExitStatus> failed;
     db->for_each_file({}, {.raw = true}, [&](const BatchFile& file) {
       if (!file.bytes) {

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "existing_files.h"
@@ -244,9 +245,7 @@ class ExtractCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the DAT archive");
     parser
         .add_option("OUTDIR", folder_,
                     "Folder to write XXXXXXXX.bin files into; made if missing")

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "header_json.h"
@@ -111,9 +112,7 @@ class InfoCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the DAT archive");
     parser.add_flag("--json", json_, "Write one JSON object");
   }
 

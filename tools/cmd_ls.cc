@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "file_id.h"
@@ -127,9 +128,7 @@ class LsCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the DAT archive")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the DAT archive");
     selection_.configure(parser,
                          "Ids or ranges (06000000-06FFFFFF) to list; "
                          "default: all");

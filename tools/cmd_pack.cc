@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "existing_files.h"
@@ -103,9 +104,7 @@ class PackCommand final : public Command {
                     "Folder of files named XXXXXXXX or XXXXXXXX.ext (hex id)")
         ->required()
         ->type_name("PATH");
-    parser.add_option("ARCHIVE", archive_, "Path of the archive to write")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the archive to write");
     parser
         .add_option("--manifest", manifest_path_,
                     "Manifest to follow (default: INDIR/manifest.json when "
@@ -116,13 +115,7 @@ class PackCommand final : public Command {
             ->capture_default_str()
             ->check(CLI::Range(DatWriter::kMinBlockSize,
                                std::numeric_limits<std::uint32_t>::max()));
-    compress_option_ =
-        parser
-            .add_option("--compress", compress_,
-                        "none: store as given; all: LRS-compress every file; "
-                        "auto: compress where that is smaller")
-            ->capture_default_str()
-            ->check(CLI::IsMember({"none", "all", "auto"}));
+    compress_option_ = add_compress_option(parser, compress_);
     parser.add_flag("--force,-f", force_, "Replace ARCHIVE if it exists");
   }
 
@@ -225,18 +218,10 @@ class PackCommand final : public Command {
       }
     }
 
-    const DatHeader& header = manifest->header;
-    DatWriter writer(WriterOptions{.block_size = block_size_option_->count() > 0
-                                                     ? block_size_
-                                                     : manifest->block_size,
-                                   .magic = header.magic,
-                                   .dataset = header.dataset,
-                                   .subset = header.subset,
-                                   .master_map_id = header.master_map_id,
-                                   .engine_version = header.engine_version,
-                                   .game_version = header.game_version,
-                                   .version_string = header.version_string,
-                                   .version_minor = header.version_minor});
+    WriterOptions options = WriterOptions::from_header(manifest->header);
+    options.block_size =
+        block_size_option_->count() > 0 ? block_size_ : manifest->block_size;
+    DatWriter writer(options);
     for (const ManifestEntry& entry : manifest->entries) {
       auto file = writer_file(entry, fs::path(folder_) / entry.file);
       if (!file) {

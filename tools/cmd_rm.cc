@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "arguments.h"
 #include "command.h"
 #include "edit_summary.h"
 #include "error_text.h"
@@ -35,9 +36,7 @@ class RmCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the archive to change")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the archive to change");
     selection_.configure(parser, "Ids or ranges (06000000-06FFFFFF) to remove");
   }
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "arguments.h"
 #include "command.h"
 #include "error_text.h"
 #include "existing_files.h"
@@ -111,9 +112,7 @@ class SampleCommand final : public Command {
   }
 
   void configure(CLI::App& parser) override {
-    parser.add_option("ARCHIVE", archive_, "Path of the archive to write")
-        ->required()
-        ->type_name("PATH");
+    add_archive_argument(parser, archive_, "Path of the archive to write");
     parser.add_option("--files", files_, "How many files")
         ->capture_default_str()
         ->check(CLI::Range(std::uint32_t{1}, kMaxFiles));

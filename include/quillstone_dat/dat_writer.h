@@ -64,6 +64,20 @@ struct WriterOptions {
   std::uint32_t game_version = 0;
   std::array<std::uint8_t, 16> version_string{};
   std::uint32_t version_minor = 0;
+
+  // The options that write an archive with `header`'s block size and the
+  // fields above: to rewrite an archive keeping its header.
+  static WriterOptions from_header(const DatHeader& header) {
+    return {.block_size = header.block_size,
+            .magic = header.magic,
+            .dataset = header.dataset,
+            .subset = header.subset,
+            .master_map_id = header.master_map_id,
+            .engine_version = header.engine_version,
+            .game_version = header.game_version,
+            .version_string = header.version_string,
+            .version_minor = header.version_minor};
+  }
 };
 
 // What write() produced.

@@ -1,0 +1,25 @@
+// Command-line arguments that several commands declare alike.
+
+#ifndef QUILLSTONE_DAT_TOOLS_ARGUMENTS_H_
+#define QUILLSTONE_DAT_TOOLS_ARGUMENTS_H_
+
+#include <string>
+#include <string_view>
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+namespace quillstone_dat::tool {
+
+// The required positional ARCHIVE, a path, bound to `path`.
+CLI::Option* add_archive_argument(CLI::App& parser, std::string& path,
+                                  std::string_view help);
+
+// --compress none|all|auto, bound to `mode` (storage_of() reads it).
+CLI::Option* add_compress_option(CLI::App& parser, std::string& mode);
+
+}  // namespace quillstone_dat::tool
+
+#endif  // QUILLSTONE_DAT_TOOLS_ARGUMENTS_H_
