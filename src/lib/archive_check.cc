@@ -166,6 +166,7 @@ class ArchiveCheck {
     std::vector<DatFileEntry> entries(db_.files().begin(), db_.files().end());
     std::ranges::sort(entries, {}, &DatFileEntry::id);
     for (const DatFileEntry& entry : entries) check_entry(entry);
+    check_payloads();
     report_.entries = entries.size();
 
     if (options_.check_free_space) check_free_space(entries);
@@ -310,17 +311,27 @@ class ArchiveCheck {
     const Owner owner{Owner::Type::kEntry, entry.id, entry.offset};
     // A chain that leaves the file, loops or cannot be followed is reported
     // once, as such; reading it would fail or only repeat bytes.
-    if (!follow(owner, entry.size) || !options_.decode_payloads) return;
-    auto stored = db_.read_file_data(entry.offset, entry.size);
-    if (!stored) {
-      report_.problems.push_back(
-          problem_of(Kind::kReadError, owner, stored.error().debug()));
-      return;
+    if (follow(owner, entry.size) && options_.decode_payloads) {
+      to_read_.push_back(entry.id);
     }
-    if (!entry.is_compressed()) return;
-    if (auto problem = check_payload(owner, *stored)) {
-      report_.problems.push_back(std::move(*problem));
-    }
+  }
+
+  // Reads the entries whose chains were sound in one batch pass, in the
+  // order they lie in the archive, and checks what they store.
+  void check_payloads() {
+    db_.for_each_file(
+        FileSelection::of(std::move(to_read_)), {.raw = true},
+        [&](const BatchFile& file) {
+          const Owner owner{Owner::Type::kEntry, file.id, file.entry->offset};
+          if (!file.bytes) {
+            report_.problems.push_back(problem_of(
+                Kind::kReadError, owner, file.bytes.error().debug()));
+          } else if (file.entry->is_compressed()) {
+            if (auto problem = check_payload(owner, *file.bytes)) {
+              report_.problems.push_back(std::move(*problem));
+            }
+          }
+        });
   }
 
   const DatDatabase& db_;
@@ -328,6 +339,7 @@ class ArchiveCheck {
   const std::uint64_t file_length_;
   const CheckOptions options_;
   std::unordered_set<std::uint32_t> visited_nodes_;
+  std::vector<std::uint32_t> to_read_;  // ids whose payloads are checked
   std::vector<Claim> claims_;
   CheckReport report_;
 };
