@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <limits>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "format/records.h"
 #include "lib/directory_plan.h"
@@ -182,6 +184,55 @@ DatResult<void> check_fits(std::span<const WriterFile* const> files,
   return {};
 }
 
+// Files' stored forms made ahead of the writing, a batch at a time, on
+// several threads: reading many small files and compressing are what a
+// write spends its time on, and both spread over cores. A batch holds up
+// to kBatchFiles files or about kBatchBytes of contents, so memory stays
+// bounded whatever the archive's size.
+class StoreAhead {
+ public:
+  static constexpr std::size_t kBatchFiles = 256;
+  static constexpr std::uint64_t kBatchBytes = std::uint64_t{32} << 20;
+
+  explicit StoreAhead(std::span<const WriterFile* const> files)
+      : files_(files), forms_(files.size()) {}
+
+  // The stored form of files[i], made with the rest of its batch when i
+  // is the batch's first. Called with i rising from 0.
+  DatResult<StoredForm>& form(std::size_t i) {
+    if (i == batch_end_) store_batch(i);
+    return forms_[i];
+  }
+
+ private:
+  void store_batch(std::size_t first) {
+    std::size_t last = first;
+    std::uint64_t bytes = 0;
+    while (last < files_.size() && last - first < kBatchFiles &&
+           bytes < kBatchBytes) {
+      bytes += known_content_size(*files_[last++]);
+    }
+    batch_end_ = last;
+    std::atomic<std::size_t> next{first};
+    const auto work = [&] {
+      for (std::size_t i = next++; i < last; i = next++) {
+        forms_[i] = store(*files_[i]);
+      }
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t helpers = std::min(last - first, cores) - 1;
+    {
+      std::vector<std::jthread> threads;
+      for (std::size_t t = 0; t < helpers; ++t) threads.emplace_back(work);
+      work();
+    }
+  }
+
+  std::span<const WriterFile* const> files_;
+  std::vector<DatResult<StoredForm>> forms_;
+  std::size_t batch_end_ = 0;
+};
+
 std::array<std::uint8_t, kNodeSize> encode_node(
     const PlannedNode& planned, std::span<const DatFileEntry> entries,
     std::span<const std::uint32_t> node_offsets) {
@@ -252,8 +303,10 @@ DatResult<ArchiveSummary> DatWriter::write(
   std::vector<DatFileEntry> entries;
   entries.reserve(order.size());
 
-  for (const WriterFile* file : order) {
-    auto stored = store(*file);
+  StoreAhead ahead(order);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const WriterFile* const file = order[i];
+    DatResult<StoredForm>& stored = ahead.form(i);
     if (!stored) return std::unexpected(std::move(stored.error()));
     const std::span<const std::uint8_t> bytes = stored->bytes();
     if (bytes.size() > kMaxStoredSize) {
@@ -269,6 +322,7 @@ DatResult<ArchiveSummary> DatWriter::write(
     summary.content_bytes += stored->content_size;
     summary.stored_bytes += bytes.size();
     if (entries.back().is_compressed()) ++summary.compressed_count;
+    stored = StoredForm{};  // its bytes are written: free them
   }
 
   std::vector<std::uint32_t> node_offsets;
