@@ -77,6 +77,7 @@ class ArchiveOutput {
       flush();
       if (bytes.size() >= kOutputBufferSize) {
         if (status_) status_ = file_.write_at(bytes, buffer_start_);
+        if (status_) file_.start_writeback(buffer_start_, bytes.size());
         buffer_start_ += bytes.size();
         return;
       }
@@ -106,6 +107,7 @@ class ArchiveOutput {
   const std::expected<void, IoError>& flush() {
     if (status_ && !buffer_.empty()) {
       status_ = file_.write_at(buffer_, buffer_start_);
+      if (status_) file_.start_writeback(buffer_start_, buffer_.size());
     }
     buffer_start_ += buffer_.size();
     buffer_.clear();

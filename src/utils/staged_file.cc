@@ -117,6 +117,12 @@ std::expected<void, IoError> StagedFile::write_at(
   return write_all_at(fd_, bytes, offset);
 }
 
+void StagedFile::start_writeback(std::uint64_t offset,
+                                 std::uint64_t length) const {
+  ::sync_file_range(fd_, static_cast<off64_t>(offset),
+                    static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 std::expected<void, IoError> StagedFile::set_length(std::uint64_t length) {
   return set_file_length(fd_, length);
 }

@@ -32,6 +32,11 @@ class StagedFile {
   // Writes all of `bytes` at `offset`; retries after EINTR and short writes.
   std::expected<void, IoError> write_at(std::span<const std::uint8_t> bytes,
                                         std::uint64_t offset);
+  // Asks the system to start writing `length` bytes at `offset` to disk
+  // without waiting for them, so that the flush of commit() finds most of
+  // the file already written. Only a hint: nothing is reported.
+  void start_writeback(std::uint64_t offset, std::uint64_t length) const;
+
   // Sets the file's length; bytes never written read as zero.
   std::expected<void, IoError> set_length(std::uint64_t length);
 
