@@ -156,7 +156,8 @@ void measure_lrs_coding(int runs) {
 }
 
 void report_ratio(const char* name, const char* tool_name,
-                  const ToolRatio& figure, double goal) {
+                  const ToolRatio& figure, double goal,
+                  const char* yardstick = "tar") {
   if (!figure.ratio) {
     std::printf("%s: not measured (%s)\n", name, figure.failure.c_str());
     std::fflush(stdout);
@@ -167,8 +168,8 @@ void report_ratio(const char* name, const char* tool_name,
                             (figure.pairs == 1 ? " pair" : " pairs");
   report((std::string(tool_name) + "_seconds").c_str(), figure.tool_seconds, 2,
          pairs.c_str());
-  report((std::string(tool_name) + "_tar_seconds").c_str(), figure.tar_seconds,
-         2, pairs.c_str());
+  report((std::string(tool_name) + "_" + yardstick + "_seconds").c_str(),
+         figure.tar_seconds, 2, pairs.c_str());
 }
 
 void measure_tool_figures(const BenchArchives& archives,
@@ -185,6 +186,7 @@ void measure_tool_figures(const BenchArchives& archives,
   report_ratio("extract_1thread_vs_tar", "extract_1thread",
                figures.extract_1thread, 1.3);
   report_ratio("pack_vs_tar", "pack", figures.pack, 1.2);
+  report_ratio("edit_10_files_vs_pack", "edit", figures.edit, 0.02, "pack");
 }
 
 int run(const Options& options) {

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -183,8 +185,8 @@ class ScratchFolder {
 
 ToolFigures failed(const std::string& why) {
   ToolFigures figures;
-  for (ToolRatio* figure :
-       {&figures.extract, &figures.extract_1thread, &figures.pack}) {
+  for (ToolRatio* figure : {&figures.extract, &figures.extract_1thread,
+                            &figures.pack, &figures.edit}) {
     figure->failure = why;
   }
   return figures;
@@ -257,8 +259,42 @@ ToolFigures measure_tool(const fs::path& tool, const fs::path& archive,
                         [&] { return run_clean(tar_create, log); });
   }
 
+  // Ten files spread through the archive, each replaced by new bytes of
+  // about the archive's average file size, in a packed copy that the
+  // edits keep changing.
+  const fs::path ten = scratch / "ten";
+  fs::create_directories(ten, error);
+  std::vector<std::uint32_t> ids;
+  for (const DatFileEntry& entry : database->files()) ids.push_back(entry.id);
+  std::ranges::sort(ids);
+  for (std::size_t i = 0; i < 10 && !ids.empty(); ++i) {
+    const std::uint32_t id = ids[i * ids.size() / 10];
+    char name[16];
+    std::snprintf(name, sizeof name, "%08X.bin", id);
+    std::vector<std::uint8_t> bytes(9000);
+    for (std::size_t b = 0; b < bytes.size(); ++b) {
+      bytes[b] = static_cast<std::uint8_t>((b * 131 + id) >> 3);
+    }
+    std::ofstream(ten / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  const fs::path edited = scratch / "edited.dat";
+  const Timed copy_made = run_clean(
+      {{tool.string(), "pack", unpacked.string(), edited.string()}, edited},
+      log, true);
+  if (!copy_made.ok) return failed(copy_made.failure);
+  const Command edit{
+      {tool.string(), "add", edited.string(), ten.string(), "--replace"},
+      scratch / "no-output"};
+  Pairs edit_pairs(runs, budget_seconds);
+  while (edit_pairs.wants_more()) {
+    edit_pairs.run_pair([&] { return run_clean(edit, log); },
+                        [&] { return run_clean(pack, log); });
+  }
+
   return {extract_pairs.result(), one_thread_pairs.result(),
-          pack_pairs.result()};
+          pack_pairs.result(), edit_pairs.result()};
 }
 
 }  // namespace quillstone_dat::bench

@@ -1,7 +1,8 @@
 // Whole-archive work through the quillstone-dat tool, against tar as the
 // yardstick: extract of an archive into an empty folder against tar -x of a
 // tar holding the same files, and pack of that folder into a new archive
-// against tar -c of it. Every command runs as a child process and is timed
+// against tar -c of it; and an edit in place of 10 files against that pack.
+// Every command runs as a child process and is timed
 // by its wall time; the two of a pair run back to back, in alternating
 // order, and each figure is the median of the per-pair ratios.
 
@@ -27,6 +28,9 @@ struct ToolFigures {
   ToolRatio extract;          // default jobs
   ToolRatio extract_1thread;  // --jobs 1
   ToolRatio pack;             // --compress none
+  // `add --replace` of 10 files into a packed copy of the archive, commit
+  // included, over pack of the whole folder (its "tar" times are pack's).
+  ToolRatio edit;
 };
 
 // Measures `tool` on `archive`, working in `scratch` (a folder on the same

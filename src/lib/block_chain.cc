@@ -132,8 +132,10 @@ class ChainWalk {
       return std::unexpected(std::move(read.error()));
     }
     const std::uint32_t next = decode_next_field(next_field.data());
-    if (next == 0) return read_rest_contiguously(std::uint64_t{current_} + kNextFieldSize);
-    if (block_size_ <= kNextFieldSize) return std::unexpected(block_too_small(block_size_));
+    if (next == 0)
+      return read_rest_contiguously(std::uint64_t{current_} + kNextFieldSize);
+    if (block_size_ <= kNextFieldSize)
+      return std::unexpected(block_too_small(block_size_));
     const std::size_t n = std::min(remaining(), payload());
     if (auto read = file_.read_exact_at_compat({buffer_.room(copied_, n), n},
                                                current_ + kNextFieldSize);
@@ -258,11 +260,66 @@ ChainFault unreadable(const DatError& error) {
 
 }  // namespace
 
+// The next fields of a chain's blocks, read through a window of the file
+// that reaches as far as the chain still could, so that a chain whose
+// blocks follow each other costs one read per window instead of one per
+// block. A window read that fails or comes back short falls back to the
+// exact read of the one field, so errors are those of that read.
+class NextFieldReader {
+ public:
+  static constexpr std::size_t kWindowBytes = std::size_t{64} << 10;
+
+  NextFieldReader(const FileExtPolyfill& file, std::uint64_t file_length,
+                  std::uint32_t block_size)
+      : file_(file), file_length_(file_length), block_size_(block_size) {}
+
+  // The next field of `block`, which holds `remaining` bytes of the chain
+  // from its payload on. Precondition: block + 4 <= file_length.
+  DatResult<std::uint32_t> read(std::uint32_t block, std::uint64_t remaining) {
+    if (block < start_ ||
+        block + std::uint64_t{kNextFieldSize} > start_ + window_.size()) {
+      refill(block, remaining);
+    }
+    if (block >= start_ &&
+        block + std::uint64_t{kNextFieldSize} <= start_ + window_.size()) {
+      return decode_next_field(window_.data() + (block - start_));
+    }
+    std::array<std::uint8_t, kNextFieldSize> field{};
+    if (auto read = file_.read_exact_at_compat(field, block); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    return decode_next_field(field.data());
+  }
+
+ private:
+  void refill(std::uint32_t block, std::uint64_t remaining) {
+    window_.clear();
+    const std::uint64_t payload =
+        block_size_ > kNextFieldSize ? block_size_ - kNextFieldSize : 1;
+    const std::uint64_t blocks = (remaining + payload - 1) / payload;
+    const std::uint64_t wanted =
+        std::min({std::uint64_t{kWindowBytes}, blocks * block_size_,
+                  file_length_ - block});
+    if (wanted <= kNextFieldSize) return;
+    window_.resize(static_cast<std::size_t>(wanted));
+    const auto read = file_.read_at(window_, block);
+    window_.resize(read ? *read : 0);
+    start_ = block;
+  }
+
+  const FileExtPolyfill& file_;
+  const std::uint64_t file_length_;
+  const std::uint32_t block_size_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t start_ = 0;
+};
+
 ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
                          std::uint32_t block_size, std::uint32_t offset,
                          std::uint32_t size) {
   ChainExtent extent;
   std::unordered_set<std::uint32_t> visited;
+  NextFieldReader next_fields(file, file_length, block_size);
   std::uint64_t remaining = size;
   std::uint32_t block = offset;
   while (remaining > 0) {
@@ -284,12 +341,12 @@ ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
                           std::to_string(file_length) + " bytes)"};
       break;
     }
-    std::array<std::uint8_t, kNextFieldSize> field{};
-    if (auto read = file.read_exact_at_compat(field, block); !read) {
-      extent.fault = unreadable(read.error());
+    const auto next_field = next_fields.read(block, remaining);
+    if (!next_field) {
+      extent.fault = unreadable(next_field.error());
       break;
     }
-    const std::uint32_t next = decode_next_field(field.data());
+    const std::uint32_t next = *next_field;
     if (next != 0 && block_size <= kNextFieldSize) {
       extent.fault = unreadable(block_too_small(block_size));
       break;
