@@ -232,6 +232,25 @@ std::string cat_of(const fs::path& archive, std::uint32_t id, bool raw) {
   return run_tool(args).out;
 }
 
+// Extracts `archive` into a folder under `dir` (the stored bytes when
+// `raw`) and packs that folder, with `pack_args`, into the archive it
+// returns; both must succeed quietly.
+fs::path extract_then_pack(const fs::path& archive, const fs::path& dir,
+                           bool raw, std::vector<std::string> pack_args = {}) {
+  const fs::path out = dir / (raw ? "raw" : "decoded");
+  const fs::path copy = dir / (raw ? "raw.dat" : "decoded.dat");
+  std::vector<std::string> extract = {"extract", archive.string(),
+                                      out.string()};
+  if (raw) extract.push_back("--raw");
+  EXPECT_EQ(run_tool(extract).exit_code, 0) << raw;
+  std::vector<std::string> pack = {"pack", out.string(), copy.string()};
+  pack.insert(pack.end(), pack_args.begin(), pack_args.end());
+  const ToolResult packed = run_tool(pack);
+  EXPECT_EQ(packed.exit_code, 0) << packed.err;
+  EXPECT_EQ(packed.err, "");
+  return copy;
+}
+
 TEST(PackManifestTest, ExtractThenPackGivesBackTheSampleArchive) {
   TempDir dir;
   const fs::path original = dir / "sample.dat";
@@ -241,15 +260,7 @@ TEST(PackManifestTest, ExtractThenPackGivesBackTheSampleArchive) {
   ASSERT_TRUE(db);
 
   for (const bool raw : {true, false}) {
-    const fs::path out = dir / (raw ? "raw" : "decoded");
-    const fs::path copy = dir / (raw ? "raw.dat" : "decoded.dat");
-    std::vector<std::string> extract = {"extract", original.string(),
-                                        out.string()};
-    if (raw) extract.push_back("--raw");
-    ASSERT_EQ(run_tool(extract).exit_code, 0) << raw;
-    const ToolResult packed = run_tool({"pack", out.string(), copy.string()});
-    ASSERT_EQ(packed.exit_code, 0) << packed.err;
-    EXPECT_EQ(packed.err, "");
+    const fs::path copy = extract_then_pack(original, dir.path(), raw);
 
     EXPECT_EQ(entries_of(copy), entries_of(original)) << raw;
     EXPECT_EQ(header_of(copy), header_of(original)) << raw;
@@ -282,16 +293,8 @@ TEST(PackManifestTest, KeepsFlagsTimesVersionsAndHeaderFields) {
   const fs::path original = builder.write(dir / "flags.dat");
 
   for (const bool raw : {true, false}) {
-    const fs::path out = dir / (raw ? "raw" : "decoded");
-    const fs::path copy = dir / (raw ? "raw.dat" : "decoded.dat");
-    std::vector<std::string> extract = {"extract", original.string(),
-                                        out.string()};
-    if (raw) extract.push_back("--raw");
-    ASSERT_EQ(run_tool(extract).exit_code, 0);
-    ASSERT_EQ(
-        run_tool({"pack", out.string(), copy.string(), "--block-size", "64"})
-            .exit_code,
-        0);
+    const fs::path copy =
+        extract_then_pack(original, dir.path(), raw, {"--block-size", "64"});
     const auto packed = DatDatabase::open(copy);
     ASSERT_TRUE(packed);
     EXPECT_EQ(packed->header().block_size, 64u);
