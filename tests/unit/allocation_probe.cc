@@ -25,8 +25,9 @@ std::size_t LargestAllocation::bytes() const { return largest_request.load(); }
 
 }  // namespace quillstone_dat::testing
 
-// The array, nothrow and sized forms of the standard library forward to
-// these two.
+// The array and sized forms of the standard library forward to these. The
+// nothrow forms are replaced too: under AddressSanitizer the runtime
+// provides its own, whose blocks must not reach the free() below.
 void* operator new(std::size_t size) {
   note_request(size);
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
@@ -36,3 +37,12 @@ void* operator new(std::size_t size) {
 void operator delete(void* block) noexcept { std::free(block); }
 
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  note_request(size);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
