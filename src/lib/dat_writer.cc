@@ -19,8 +19,6 @@ namespace {
 
 constexpr std::uint64_t kMaxArchiveSize =
     std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint64_t kMaxStoredSize =
-    std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
 
 DatError archive_too_large(std::uint64_t end) {

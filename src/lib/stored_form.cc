@@ -13,9 +13,6 @@ namespace quillstone_dat {
 
 namespace {
 
-constexpr std::uint64_t kMaxStoredSize =
-    std::numeric_limits<std::uint32_t>::max();
-
 // A regular file's contents, as long as its length was when opened.
 DatResult<std::vector<std::uint8_t>> read_contents(
     std::uint32_t id, const std::filesystem::path& path) {

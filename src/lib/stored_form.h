@@ -6,6 +6,7 @@
 #define QUILLSTONE_DAT_LIB_STORED_FORM_H_
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,10 @@
 #include "quillstone_dat/error.h"
 
 namespace quillstone_dat {
+
+// The most bytes a 32-bit entry size can state.
+inline constexpr std::uint64_t kMaxStoredSize =
+    std::numeric_limits<std::uint32_t>::max();
 
 struct StoredForm {
   // The caller's bytes when they are stored as given; otherwise `owned`.
