@@ -1,22 +1,39 @@
 #include "lib/free_list.h"
 
 #include <array>
+#include <string>
+#include <utility>
 
 #include "format/records.h"
 
 namespace quillstone_dat {
 
-std::expected<FreeList, std::string> walk_free_list(const FileExtPolyfill& file,
-                                                    std::uint64_t file_length,
-                                                    const DatHeader& header) {
+namespace {
+
+std::string outside_blocks(std::uint32_t block, std::uint64_t file_length) {
+  return "free block " + std::to_string(block) +
+         " lies outside the file's blocks (" + std::to_string(file_length) +
+         " bytes)";
+}
+
+bool inside_blocks(std::uint32_t block, std::uint32_t block_size,
+                   std::uint64_t file_length) {
+  return block >= kHeaderEnd &&
+         std::uint64_t{block} + block_size <= file_length;
+}
+
+}  // namespace
+
+std::expected<void, std::string> check_free_list_fields(
+    const DatHeader& header, std::uint64_t file_length) {
   const std::uint32_t head = header.free_head;
+  const std::uint32_t tail = header.free_tail;
   const std::uint32_t count = header.free_count;
   const std::uint32_t block_size = header.block_size;
-  FreeList list;
-  if (head == 0 && header.free_tail == 0 && count == 0) return list;
-  if (head == 0 || header.free_tail == 0 || count == 0) {
+  if (head == 0 && tail == 0 && count == 0) return {};
+  if (head == 0 || tail == 0 || count == 0) {
     return std::unexpected("free_head " + std::to_string(head) +
-                           ", free_tail " + std::to_string(header.free_tail) +
+                           ", free_tail " + std::to_string(tail) +
                            " and free_count " + std::to_string(count) +
                            " disagree");
   }
@@ -31,6 +48,30 @@ std::expected<FreeList, std::string> walk_free_list(const FileExtPolyfill& file,
                            " is more than the " + std::to_string(room) +
                            " blocks the file holds");
   }
+  for (const std::uint32_t block : {head, tail}) {
+    if (!inside_blocks(block, block_size, file_length)) {
+      return std::unexpected(outside_blocks(block, file_length));
+    }
+  }
+  if (tail % block_size != head % block_size) {
+    return std::unexpected("free_tail " + std::to_string(tail) +
+                           " is not aligned as free_head " +
+                           std::to_string(head) + " is");
+  }
+  return {};
+}
+
+std::expected<FreeList, std::string> walk_free_list(const FileExtPolyfill& file,
+                                                    std::uint64_t file_length,
+                                                    const DatHeader& header) {
+  if (auto fields = check_free_list_fields(header, file_length); !fields) {
+    return std::unexpected(std::move(fields.error()));
+  }
+  const std::uint32_t head = header.free_head;
+  const std::uint32_t count = header.free_count;
+  const std::uint32_t block_size = header.block_size;
+  FreeList list;
+  if (count == 0) return list;
   // One flag per block position of the list's alignment: memory follows the
   // file's length, not what the header claims.
   const std::uint32_t phase = head % block_size;
@@ -44,10 +85,8 @@ std::expected<FreeList, std::string> walk_free_list(const FileExtPolyfill& file,
                              " blocks, but free_count is " +
                              std::to_string(count));
     }
-    if (block < kHeaderEnd || std::uint64_t{block} + block_size > file_length) {
-      return std::unexpected("free block " + std::to_string(block) +
-                             " lies outside the file's blocks (" +
-                             std::to_string(file_length) + " bytes)");
+    if (!inside_blocks(block, block_size, file_length)) {
+      return std::unexpected(outside_blocks(block, file_length));
     }
     if (block % block_size != phase) {
       return std::unexpected("free block " + std::to_string(block) +

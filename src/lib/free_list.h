@@ -27,6 +27,13 @@ struct FreeList {
   bool empty() const { return blocks.empty(); }
 };
 
+// Checks what the header alone says of its list, reading nothing: head,
+// tail and count all zero or none, the count no more than the file holds,
+// head and tail blocks after the header, inside the file and aligned alike.
+// Returns why the list cannot be trusted, if it cannot.
+std::expected<void, std::string> check_free_list_fields(
+    const DatHeader& header, std::uint64_t file_length);
+
 // Walks the list that `header` describes in a file of `file_length` bytes
 // and checks its shape: head, tail and count agree, no block comes back,
 // every block lies after the header and ends inside the file, and all are

@@ -220,8 +220,10 @@ TEST(ArchiveCheck, FreeListAndLeakedBlocksWhenAsked) {
             "free_tail 2240 is not the list's last block 2304");
   EXPECT_EQ(list_problem(free + 256, free + 256, 1, free + 64),
             "free block 2496 lies outside the file's blocks (2496 bytes)");
-  EXPECT_EQ(list_problem(free, free + 72, 2, free + 72),
+  EXPECT_EQ(list_problem(free, free + 64, 2, free + 72),
             "free block 2312 is not aligned as free_head 2240 is");
+  EXPECT_EQ(list_problem(free, free + 72, 2, free + 64),
+            "free_tail 2312 is not aligned as free_head 2240 is");
   EXPECT_EQ(list_problem(free, free, 2, free),
             "free list comes back to block 2240");
 }
