@@ -5,13 +5,19 @@
 //
 // Changes are staged by put() and remove() and applied by commit(), by
 // copy on write: new chains and nodes go only into blocks that nothing in
-// the archive uses (the free list's, else appended at the end); once they
-// are on stable storage, one 80-byte write of the header makes them the
-// archive. A crash or power cut at any moment leaves either the archive as
-// it was or the archive with the whole commit, never a mix; at worst, the
-// blocks the commit had just let go are neither used nor on the free list.
-// Blocks let go go on the free list afterwards and are used again by later
-// commits.
+// the archive uses (free-list blocks proven unused, else appended at the
+// end); once they are on stable storage, one 80-byte write of the header
+// makes them the archive. A crash or power cut at any moment leaves either
+// the archive as it was or the archive with the whole commit, never a mix;
+// at worst, the blocks the commit had just let go are neither used nor on
+// the free list. Blocks let go go on the free list afterwards.
+//
+// Proving a free list's blocks unused means following the next fields of
+// every chain in the archive: a cost in the archive's size, not the
+// edit's. So by default a commit appends, and takes the proof and the
+// list's blocks only when its own new blocks come to a sixteenth of the
+// archive or more (EditorOptions). A list never proven is never used;
+// until a commit proves it, freed blocks are added at its front.
 //
 // The editor holds an exclusive flock(2) on the archive from open() until
 // it is destroyed; a second editor fails at once. Readers take no lock.
@@ -32,7 +38,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/error.h"
 
@@ -61,26 +69,49 @@ struct CommitSummary {
   bool directory_rebuilt = false;
 };
 
+// When a commit takes blocks from the free list rather than appending.
+enum class FreeBlockReuse {
+  // When the commit's new chains need at least a sixteenth of the blocks
+  // the archive holds: following every chain then costs no more than a
+  // few times what the commit writes.
+  kWhenWorthwhile,
+  // Always: open() follows every chain and each commit uses the list's
+  // blocks before the file grows.
+  kAlways,
+  // Never: new chains are appended; blocks let go still join the list.
+  kNever,
+};
+
+struct EditorOptions {
+  FreeBlockReuse free_block_reuse = FreeBlockReuse::kWhenWorthwhile;
+};
+
 class DatEditor {
  public:
   // Opens the archive at `path` for editing: reads its header and
-  // directory and follows every chain's next fields to learn which blocks
-  // are in use. PathError when the file cannot be opened for reading and
+  // directory. PathError when the file cannot be opened for reading and
   // writing; Other when another editor holds it; the reader's errors when
   // it is not an archive; Other for a block size under
   // DatWriter::kMinBlockSize.
-  static DatResult<DatEditor> open(const std::filesystem::path& path);
+  static DatResult<DatEditor> open(const std::filesystem::path& path,
+                                   EditorOptions options = {});
 
   // The same over `file` (src/utils/writable_file.h, the library's
   // internal file interface): how the tests put a simulated disk beneath
   // the editor.
-  static DatResult<DatEditor> open(std::shared_ptr<WritableFile> file);
+  static DatResult<DatEditor> open(std::shared_ptr<WritableFile> file,
+                                   EditorOptions options = {});
 
   DatEditor(DatEditor&&) noexcept;
   DatEditor& operator=(DatEditor&&) noexcept;
   DatEditor(const DatEditor&) = delete;
   DatEditor& operator=(const DatEditor&) = delete;
   ~DatEditor();
+
+  // The archive's entries as of the last commit (or open), sorted by id;
+  // staged changes are not in them.
+  std::vector<DatFileEntry> files() const;
+  bool contains(std::uint32_t id) const;
 
   // Stages `file` for the next commit, stored as its Storage asks (as
   // DatWriter stores it). A file put over an id already in the archive

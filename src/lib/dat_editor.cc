@@ -63,16 +63,26 @@ std::vector<std::uint32_t> blocks_of(const std::vector<ByteRange>& ranges,
 class DatEditor::State {
  public:
   static DatResult<std::unique_ptr<State>> open(
-      std::shared_ptr<WritableFile> file);
+      std::shared_ptr<WritableFile> file, EditorOptions options);
 
+  std::vector<DatFileEntry> files() const;
+  bool contains(std::uint32_t id) const { return tree_.find(id) != nullptr; }
   DatResult<void> put(WriterFile file);
   DatResult<void> remove(std::uint32_t id);
   DatResult<CommitSummary> commit();
 
-  explicit State(std::shared_ptr<WritableFile> file) : file_(std::move(file)) {}
+  State(std::shared_ptr<WritableFile> file, EditorOptions options)
+      : file_(std::move(file)), options_(options) {}
 
  private:
   DatResult<void> load();
+  // Follows every live chain and the free list: space_ then holds every
+  // block in use, and free_list_ the list proven unused or
+  // free_list_problem_ why it is not.
+  void take_census();
+  // Whether a commit whose new chains take `new_blocks` blocks should use
+  // the free list.
+  bool wants_free_blocks(std::uint64_t new_blocks) const;
   // Adds the chain's byte ranges to `held`, to be marked in use; a chain
   // that cannot be followed whole stays in use while the editor lives.
   void hold(const Chain& chain, std::vector<ByteRange>& held);
@@ -84,19 +94,28 @@ class DatEditor::State {
                                             std::uint64_t length);
   // Writes the header in one write and flushes it.
   std::expected<void, IoError> write_header(const DatHeader& header);
-  // Puts the blocks of `released` chains on the free list, as far as
-  // nothing else uses them; counts them in `summary`.
-  void free_chains(const std::vector<Chain>& released, CommitSummary& summary);
+  // Puts the blocks of `released` chains, which lay in the first
+  // `old_length` bytes, on the free list, as far as nothing else uses
+  // them; counts them in `summary`.
+  void free_chains(const std::vector<Chain>& released, std::uint64_t old_length,
+                   CommitSummary& summary);
+  // The blocks among `candidates` that a live chain starts at.
+  std::unordered_set<std::uint32_t> live_starts_among(
+      const std::unordered_set<std::uint32_t>& candidates) const;
 
   std::shared_ptr<WritableFile> file_;
+  const EditorOptions options_;
   DatHeader header_;
   std::uint64_t length_ = 0;
   DirectoryTree tree_;
   bool rebuild_pending_ = false;
+  // Without the census only the header's word stands for the free list,
+  // and blocks are checked against the directory alone.
+  bool census_taken_ = false;
   SpaceMap space_;
   std::set<Chain> broken_chains_;
   std::uint64_t append_point_ = 0;
-  FreeList free_list_;
+  FreeList free_list_;  // kept only once the census is taken
   std::optional<std::string> free_list_problem_;
   std::map<std::uint32_t, WriterFile> puts_;
   std::set<std::uint32_t> removals_;
@@ -105,8 +124,8 @@ class DatEditor::State {
 };
 
 DatResult<std::unique_ptr<DatEditor::State>> DatEditor::State::open(
-    std::shared_ptr<WritableFile> file) {
-  auto state = std::make_unique<State>(std::move(file));
+    std::shared_ptr<WritableFile> file, EditorOptions options) {
+  auto state = std::make_unique<State>(std::move(file), options);
   if (auto loaded = state->load(); !loaded) {
     return std::unexpected(std::move(loaded.error()));
   }
@@ -137,14 +156,19 @@ DatResult<void> DatEditor::State::load() {
   if (!tree) return std::unexpected(std::move(tree.error()));
   tree_ = std::move(*tree);
 
-  append_point_ = std::max<std::uint64_t>(header_.file_size, kHeaderEnd);
-  const std::vector<std::uint32_t> nodes = tree_.node_offsets();
-  std::vector<ByteRange> held;
-  for (const std::uint32_t node : nodes) hold({node, kNodeSize}, held);
-  for (const DatFileEntry& entry : tree_.entries()) {
-    hold(chain_of(entry), held);
+  // Every byte a chain reads lies inside the file, whatever file_size
+  // says: appending past both disturbs nothing.
+  append_point_ = round_up(std::max({std::uint64_t{header_.file_size}, length_,
+                                     std::uint64_t{kHeaderEnd}}),
+                           block_size());
+  // The nodes of a directory about to be written anew are released by the
+  // rebuild: the census must know them first.
+  if (options_.free_block_reuse == FreeBlockReuse::kAlways ||
+      tree_.shape_fault()) {
+    take_census();
+  } else if (auto fields = check_free_list_fields(header_, length_); !fields) {
+    free_list_problem_ = std::move(fields.error());
   }
-  space_.add_all(std::move(held));
 
   if (tree_.shape_fault()) {
     // The directory is written anew holding what a reader sees in it.
@@ -153,9 +177,22 @@ DatResult<void> DatEditor::State::load() {
     std::vector<DatFileEntry> entries(database->files().begin(),
                                       database->files().end());
     std::ranges::sort(entries, {}, &DatFileEntry::id);
-    tree_ = DirectoryTree::build(entries, nodes);
+    tree_ = DirectoryTree::build(entries, tree_.node_offsets());
     rebuild_pending_ = true;
   }
+  return {};
+}
+
+void DatEditor::State::take_census() {
+  std::vector<ByteRange> held;
+  for (const std::uint32_t node : tree_.node_offsets()) {
+    hold({node, kNodeSize}, held);
+  }
+  for (const DatFileEntry& entry : tree_.entries()) {
+    hold(chain_of(entry), held);
+  }
+  space_ = SpaceMap();
+  space_.add_all(std::move(held));
 
   auto list = walk_free_list(*file_, length_, header_);
   if (list) {
@@ -169,15 +206,36 @@ DatResult<void> DatEditor::State::load() {
   }
   if (list) {
     free_list_ = std::move(*list);
+    free_list_problem_.reset();
     for (const std::uint32_t block : free_list_.blocks) {
       append_point_ = std::max<std::uint64_t>(
           append_point_, std::uint64_t{block} + block_size());
     }
   } else {
+    free_list_ = {};
     free_list_problem_ = std::move(list.error());
   }
   append_point_ = round_up(append_point_, block_size());
-  return {};
+  census_taken_ = true;
+}
+
+bool DatEditor::State::wants_free_blocks(std::uint64_t new_blocks) const {
+  switch (options_.free_block_reuse) {
+    case FreeBlockReuse::kAlways:
+      return true;
+    case FreeBlockReuse::kNever:
+      return false;
+    case FreeBlockReuse::kWhenWorthwhile:
+      break;
+  }
+  return header_.free_count != 0 && !free_list_problem_ &&
+         new_blocks * 16 >= length_ / block_size();
+}
+
+std::vector<DatFileEntry> DatEditor::State::files() const {
+  std::vector<DatFileEntry> entries = tree_.entries();
+  std::ranges::sort(entries, {}, &DatFileEntry::id);
+  return entries;
 }
 
 void DatEditor::State::hold(const Chain& chain, std::vector<ByteRange>& held) {
@@ -249,9 +307,17 @@ DatResult<CommitSummary> DatEditor::State::commit() {
     forms.push_back(std::move(*form));
   }
 
+  std::uint64_t new_blocks = 0;
+  for (const StoredForm& form : forms) {
+    if (!form.bytes().empty()) {
+      new_blocks += blocks_for(form.bytes().size(), block_size());
+    }
+  }
+  if (!census_taken_ && wants_free_blocks(new_blocks)) take_census();
+  const bool use_list = census_taken_ && !free_list_problem_;
   const FreeList no_list;
-  BlockAllocator allocator(
-      block_size(), free_list_problem_ ? no_list : free_list_, append_point_);
+  BlockAllocator allocator(block_size(), use_list ? free_list_ : no_list,
+                           append_point_);
   DirectoryTree tree = tree_;
   WriteBatch batch(block_size());
   std::vector<ByteRange> new_ranges;
@@ -311,9 +377,12 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   }
   DatHeader header = header_;
   header.root_offset = tree.root_offset();
-  header.free_head = allocator.remaining_head();
-  header.free_tail = allocator.remaining_tail();
-  header.free_count = allocator.remaining_count();
+  // A list not used stays as the header had it, unless it was found broken.
+  if (use_list || free_list_problem_) {
+    header.free_head = allocator.remaining_head();
+    header.free_tail = allocator.remaining_tail();
+    header.free_count = allocator.remaining_count();
+  }
   header.file_size = static_cast<std::uint32_t>(new_length);
 
   // The new chains and nodes go only where nothing in use lies, and reach
@@ -337,7 +406,7 @@ DatResult<CommitSummary> DatEditor::State::commit() {
     summary.free_list_problem =
         *std::exchange(free_list_problem_, std::nullopt);
     free_list_ = {};
-  } else {
+  } else if (use_list) {
     const auto reused = static_cast<std::ptrdiff_t>(allocator.reused());
     free_list_.blocks.erase(free_list_.blocks.begin(),
                             free_list_.blocks.begin() + reused);
@@ -345,41 +414,79 @@ DatResult<CommitSummary> DatEditor::State::commit() {
                            free_list_.links.begin() + reused);
   }
   header_ = header;
-  length_ = new_length;
+  const std::uint64_t old_length = std::exchange(length_, new_length);
   append_point_ = allocator.end();
   tree_ = std::move(tree);
   rebuild_pending_ = false;
-  for (const ByteRange& range : new_ranges) space_.add(range);
+  if (census_taken_) {
+    for (const ByteRange& range : new_ranges) space_.add(range);
+  }
   puts_.clear();
   removals_.clear();
 
-  free_chains(released, summary);
+  free_chains(released, old_length, summary);
   return summary;
 }
 
+std::unordered_set<std::uint32_t> DatEditor::State::live_starts_among(
+    const std::unordered_set<std::uint32_t>& candidates) const {
+  std::unordered_set<std::uint32_t> live;
+  for (const DatFileEntry& entry : tree_.entries()) {
+    if (entry.size != 0 && candidates.contains(entry.offset)) {
+      live.insert(entry.offset);
+    }
+  }
+  for (const std::uint32_t node : tree_.node_offsets()) {
+    if (candidates.contains(node)) live.insert(node);
+  }
+  return live;
+}
+
 void DatEditor::State::free_chains(const std::vector<Chain>& released,
+                                   std::uint64_t old_length,
                                    CommitSummary& summary) {
+  // A released chain is followed only through the file as it was: a chain
+  // that led past its end would now run into the blocks just appended.
   // First every released chain lets go of its bytes, so that blocks two of
   // them shared are found free.
   std::vector<std::vector<ByteRange>> extents;
+  std::unordered_set<std::uint32_t> candidates;
   for (const Chain& chain : released) {
     if (chain.size == 0) continue;
-    ChainExtent extent =
-        chain_extent(*file_, length_, block_size(), chain.offset, chain.size);
+    ChainExtent extent = chain_extent(*file_, old_length, block_size(),
+                                      chain.offset, chain.size);
     if (broken_chains_.contains(chain) || extent.fault) {
       summary.blocks_leaked += blocks_of(extent.ranges, block_size()).size();
       continue;
     }
-    for (const ByteRange& range : extent.ranges) space_.remove(range);
+    if (census_taken_) {
+      for (const ByteRange& range : extent.ranges) space_.remove(range);
+    } else {
+      for (const std::uint32_t block : blocks_of(extent.ranges, block_size())) {
+        candidates.insert(block);
+      }
+    }
     extents.push_back(std::move(extent.ranges));
   }
   if (extents.empty()) return;
+  // Without the census, a block is known unused only as far as the
+  // directory shows: no live entry or node starts at it. A block that a
+  // file shares with another past its start is found by the census of a
+  // later commit, which then drops the list.
+  const std::unordered_set<std::uint32_t> live_starts =
+      census_taken_ ? std::unordered_set<std::uint32_t>()
+                    : live_starts_among(candidates);
+  const auto unused = [&](std::uint64_t block) {
+    return census_taken_
+               ? space_.is_free({block, block + block_size()})
+               : !live_starts.contains(static_cast<std::uint32_t>(block));
+  };
 
   // Every block of a list lies at one offset modulo the block size: the
   // list's own, or, for a new list, the one most released blocks have.
   std::uint32_t phase = 0;
-  if (!free_list_.empty()) {
-    phase = free_list_.blocks.front() % block_size();
+  if (header_.free_count != 0) {
+    phase = header_.free_head % block_size();
   } else {
     std::map<std::uint32_t, std::size_t> phases;
     std::size_t best = 0;
@@ -408,9 +515,8 @@ void DatEditor::State::free_chains(const std::vector<Chain>& released,
     for (std::size_t i = 0; i < blocks.size() && whole; ++i) {
       const std::uint64_t block = blocks[i];
       std::array<std::uint8_t, kNextFieldSize> field{};
-      whole = block >= kHeaderEnd && block + block_size() <= length_ &&
-              block % block_size() == phase &&
-              space_.is_free({block, block + block_size()}) &&
+      whole = block >= kHeaderEnd && block + block_size() <= old_length &&
+              block % block_size() == phase && unused(block) &&
               !taken.contains(blocks[i]) &&
               file_->read_exact_at_compat(field, block).has_value();
       nexts.push_back(decode_next_field(field.data()));
@@ -450,6 +556,7 @@ void DatEditor::State::free_chains(const std::vector<Chain>& released,
 
   header_ = header;
   summary.blocks_freed = freed.size();
+  if (!census_taken_) return;
   freed.insert(freed.end(), free_list_.blocks.begin(), free_list_.blocks.end());
   links.insert(links.end(), free_list_.links.begin(), free_list_.links.end());
   free_list_.blocks = std::move(freed);
@@ -458,7 +565,8 @@ void DatEditor::State::free_chains(const std::vector<Chain>& released,
 
 // ---------------------------------------------------------------------------
 
-DatResult<DatEditor> DatEditor::open(const std::filesystem::path& path) {
+DatResult<DatEditor> DatEditor::open(const std::filesystem::path& path,
+                                     EditorOptions options) {
   auto file = PosixWritableFile::open(path);
   if (!file) {
     if (file.error().os_error() == EWOULDBLOCK) {
@@ -467,11 +575,12 @@ DatResult<DatEditor> DatEditor::open(const std::filesystem::path& path) {
     }
     return std::unexpected(DatError::path_error(path, file.error()));
   }
-  return open(std::make_shared<PosixWritableFile>(std::move(*file)));
+  return open(std::make_shared<PosixWritableFile>(std::move(*file)), options);
 }
 
-DatResult<DatEditor> DatEditor::open(std::shared_ptr<WritableFile> file) {
-  auto state = State::open(std::move(file));
+DatResult<DatEditor> DatEditor::open(std::shared_ptr<WritableFile> file,
+                                     EditorOptions options) {
+  auto state = State::open(std::move(file), options);
   if (!state) return std::unexpected(std::move(state.error()));
   return DatEditor(std::move(*state));
 }
@@ -480,6 +589,12 @@ DatEditor::DatEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
 DatEditor::DatEditor(DatEditor&&) noexcept = default;
 DatEditor& DatEditor::operator=(DatEditor&&) noexcept = default;
 DatEditor::~DatEditor() = default;
+
+std::vector<DatFileEntry> DatEditor::files() const { return state_->files(); }
+
+bool DatEditor::contains(std::uint32_t id) const {
+  return state_->contains(id);
+}
 
 DatResult<void> DatEditor::put(WriterFile file) {
   return state_->put(std::move(file));

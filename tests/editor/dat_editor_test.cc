@@ -49,7 +49,7 @@ class DatEditorTest : public ::testing::Test {
 TEST_F(DatEditorTest, CommitsReadBackAndReuseFreedBlocks) {
   Contents files = some_files(30);
   const fs::path path = archive(writer_archive(files, 256));
-  auto editor = DatEditor::open(path);
+  auto editor = DatEditor::open(path, {FreeBlockReuse::kAlways});
   ASSERT_TRUE(editor) << editor.error().debug();
   ASSERT_TRUE(
       editor->put(writer_file(7, pattern(5000, 7), Storage::kCompressed)));
@@ -78,6 +78,71 @@ TEST_F(DatEditorTest, CommitsReadBackAndReuseFreedBlocks) {
   files[8] = pattern(300, 8);
   EXPECT_EQ(contents_of(read_whole(path)), files);
   EXPECT_EQ(damage_of(read_whole(path)), Damage{});
+}
+
+// By default small commits append and their freed blocks join the list; a
+// commit needing a sixteenth of the archive's blocks proves and uses it.
+TEST_F(DatEditorTest, CommitsAppendUntilReusingIsWorthwhile) {
+  Contents files = some_files(40);
+  const fs::path path = archive(writer_archive(files, 256));
+  const auto edit = [&](FreeBlockReuse reuse, std::uint32_t id,
+                        std::size_t size) {
+    auto editor = DatEditor::open(path, {reuse});
+    EXPECT_TRUE(editor && editor->put(writer_file(id, pattern(size, id))));
+    const auto summary = editor->commit();
+    EXPECT_TRUE(summary);
+    files[id] = pattern(size, id);
+    EXPECT_EQ(contents_of(read_whole(path)), files);
+    EXPECT_EQ(damage_of(read_whole(path)), Damage{});
+    return summary.value_or(CommitSummary{});
+  };
+  const auto free_count = [&] {
+    return DatDatabase::open(path)->header().free_count;
+  };
+  std::uint64_t freed = 0;
+  for (const std::uint32_t id : {105u, 106u}) {
+    const CommitSummary small = edit(FreeBlockReuse::kWhenWorthwhile, id, 300);
+    EXPECT_EQ(small.blocks_reused, 0u);
+    EXPECT_GT(small.blocks_freed, 0u);
+    freed += small.blocks_freed;
+    EXPECT_EQ(free_count(), freed);
+  }
+  const CommitSummary never = edit(FreeBlockReuse::kNever, 1, 8000);
+  EXPECT_EQ(never.blocks_reused, 0u);
+  freed += never.blocks_freed;  // the directory nodes it replaced
+  EXPECT_EQ(free_count(), freed);
+  const CommitSummary large = edit(FreeBlockReuse::kWhenWorthwhile, 2, 8000);
+  EXPECT_EQ(large.blocks_reused, freed);
+  EXPECT_EQ(free_count(), large.blocks_freed);
+}
+
+// Another writer's two entries naming one chain: replacing one frees none
+// of what the other reads, whether or not the editor followed every chain.
+TEST_F(DatEditorTest, ChainSharedByTwoEntriesIsNeverFreed) {
+  for (const FreeBlockReuse reuse :
+       {FreeBlockReuse::kNever, FreeBlockReuse::kAlways}) {
+    ArchiveBuilder builder(64);
+    const DatFileEntry first = builder.add_file(1, pattern(300, 1));
+    DatFileEntry second = first;
+    second.id = 2;
+    builder.put_root(Node{{}, {first, second}, std::nullopt});
+    builder.header().file_size = builder.end();
+    const fs::path path = archive(builder.bytes());
+    {
+      auto editor = DatEditor::open(path, {reuse});
+      ASSERT_TRUE(editor && editor->put(writer_file(1, pattern(200, 9))));
+      const auto summary = editor->commit();
+      ASSERT_TRUE(summary);
+      EXPECT_EQ(summary->blocks_freed, 0u);
+      EXPECT_GT(summary->blocks_leaked, 0u);
+    }
+    auto editor = DatEditor::open(path, {FreeBlockReuse::kAlways});
+    ASSERT_TRUE(editor && editor->put(writer_file(3, pattern(900, 3))));
+    ASSERT_TRUE(editor->commit());
+    const Contents expected = {
+        {1, pattern(200, 9)}, {2, pattern(300, 1)}, {3, pattern(900, 3)}};
+    EXPECT_EQ(contents_of(read_whole(path)), expected);
+  }
 }
 
 TEST_F(DatEditorTest, StagingKeepsTheLastWordOnEachId) {
@@ -211,7 +276,8 @@ TEST_F(DatEditorTest, ChainsOfAnotherWriterAnywhereInTheFile) {
 }
 
 // Archives whose free list, made sound by a first commit, is then broken
-// one way each.
+// one way each. An editor that appends leaves such a list as it is unless
+// the header alone shows it broken.
 TEST_F(DatEditorTest, UntrustedFreeListsAreNeverUsed) {
   Contents files = some_files(12);
   auto disk = std::make_shared<PowerCutDisk>(writer_archive(files, 64));
@@ -241,20 +307,31 @@ TEST_F(DatEditorTest, UntrustedFreeListsAreNeverUsed) {
         a.put_u32(header.free_head, second(sound) + 4);
       },
   };
+  const std::size_t shown_by_header = 4;
   for (std::size_t i = 0; i < breaks.size(); ++i) {
-    ArchiveBuilder broken(64);
-    broken.put(0, sound);
-    broken.header() = header;
-    breaks[i](broken);
-    auto editor =
-        DatEditor::open(std::make_shared<PowerCutDisk>(broken.bytes()));
-    ASSERT_TRUE(editor) << i;
-    ASSERT_TRUE(editor->put(writer_file(1, pattern(700, 1))));
-    const auto summary = editor->commit();
-    ASSERT_TRUE(summary) << i;
-    EXPECT_TRUE(summary->free_list_discarded) << i;
-    EXPECT_FALSE(summary->free_list_problem.empty()) << i;
-    EXPECT_EQ(summary->blocks_reused, 0u) << i;
+    for (const FreeBlockReuse reuse :
+         {FreeBlockReuse::kAlways, FreeBlockReuse::kNever}) {
+      ArchiveBuilder broken(64);
+      broken.put(0, sound);
+      broken.header() = header;
+      breaks[i](broken);
+      auto disk = std::make_shared<PowerCutDisk>(broken.bytes());
+      auto editor = DatEditor::open(disk, {reuse});
+      ASSERT_TRUE(editor) << i;
+      ASSERT_TRUE(editor->put(writer_file(1, pattern(700, 1))));
+      const auto summary = editor->commit();
+      ASSERT_TRUE(summary) << i;
+      EXPECT_EQ(summary->free_list_discarded,
+                reuse == FreeBlockReuse::kAlways || i == shown_by_header)
+          << i;
+      EXPECT_EQ(summary->free_list_problem.empty(),
+                !summary->free_list_discarded)
+          << i;
+      EXPECT_EQ(summary->blocks_reused, 0u) << i;
+      Contents expected = files;
+      expected[1] = pattern(700, 1);
+      EXPECT_EQ(contents_of(disk->image()), expected) << i;
+    }
   }
 }
 

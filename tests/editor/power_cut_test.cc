@@ -1,7 +1,9 @@
 // The editor's promise under power loss. Each edit below is committed once
 // to count its writes, then again with the power cut at every one of them:
 // the write it was cut in torn at every sector boundary, and a few random
-// subsets of the sectors written since the last flush kept instead. After
+// subsets of the sectors written since the last flush kept instead; once
+// by an editor that proves and reuses the free list, once by one that
+// appends. After
 // each cut the archive must open, hold exactly the files from before the
 // commit or exactly those after it, show no damage but leaked blocks, and
 // take a further edit.
@@ -37,8 +39,8 @@ Contents applied(Contents files, const Edit& edit) {
 }
 
 DatResult<CommitSummary> run(std::shared_ptr<PowerCutDisk> disk,
-                             const Edit& edit) {
-  auto editor = DatEditor::open(std::move(disk));
+                             const Edit& edit, FreeBlockReuse reuse = {}) {
+  auto editor = DatEditor::open(std::move(disk), {reuse});
   if (!editor) return std::unexpected(editor.error());
   for (const std::uint32_t id : edit.removals) {
     if (auto removed = editor->remove(id); !removed) {
@@ -72,11 +74,12 @@ void expect_old_or_new(const Bytes& image, const Contents& before,
 }
 
 // Returns the number of archives checked.
-std::size_t expect_every_cut_survived(const Bytes& base, const Edit& edit) {
+std::size_t expect_every_cut_survived(const Bytes& base, const Edit& edit,
+                                      FreeBlockReuse reuse) {
   const Contents before = contents_of(base).value();
   const Contents after = applied(before, edit);
   auto whole = std::make_shared<PowerCutDisk>(base);
-  const auto summary = run(whole, edit);
+  const auto summary = run(whole, edit, reuse);
   EXPECT_TRUE(summary) << summary.error().debug();
   EXPECT_EQ(contents_of(whole->image()), after);
   EXPECT_EQ(damage_of(whole->image()), Damage{});
@@ -86,7 +89,7 @@ std::size_t expect_every_cut_survived(const Bytes& base, const Edit& edit) {
   for (std::size_t n = 1; n <= whole->writes(); ++n) {
     auto disk = std::make_shared<PowerCutDisk>(base);
     disk->cut_at(n);
-    (void)run(disk, edit);
+    (void)run(disk, edit, reuse);
     EXPECT_TRUE(disk->power_lost());
     for (std::size_t tear = 0; tear < disk->tear_points(); ++tear) {
       expect_old_or_new(disk->after_cut(tear), before, after,
@@ -104,6 +107,11 @@ std::size_t expect_every_cut_survived(const Bytes& base, const Edit& edit) {
   std::printf("%zu writes, %zu archives after a cut checked\n", whole->writes(),
               checked);
   return checked;
+}
+
+std::size_t expect_every_cut_survived(const Bytes& base, const Edit& edit) {
+  return expect_every_cut_survived(base, edit, FreeBlockReuse::kAlways) +
+         expect_every_cut_survived(base, edit, FreeBlockReuse::kNever);
 }
 
 Contents numbered(std::uint32_t count, std::size_t max_size) {
