@@ -18,7 +18,6 @@
 #include "file_id.h"
 #include "input_folder.h"
 #include "output.h"
-#include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_editor.h"
 
 namespace quillstone_dat::tool {
@@ -87,12 +86,9 @@ class AddCommand final : public Command {
     auto editor = DatEditor::open(archive_);
     if (!editor)
       return report_error(editor.error(), ErrorScene::open(archive_));
-    // The editor holds the lock now: what a reader sees is what it edits.
-    const auto db = DatDatabase::open(archive_);
-    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
     if (!replace_) {
       for (const auto& [id, files] : listing.sources) {
-        if (db->exists(id)) {
+        if (editor->contains(id)) {
           return report_failure(
               archive_, fmt::format("already holds file {}; pass --replace "
                                     "to replace it",

@@ -10,7 +10,6 @@
 #include "edit_summary.h"
 #include "error_text.h"
 #include "id_selection.h"
-#include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_editor.h"
 
 namespace quillstone_dat::tool {
@@ -47,9 +46,7 @@ class RmCommand final : public Command {
     auto editor = DatEditor::open(archive_);
     if (!editor)
       return report_error(editor.error(), ErrorScene::open(archive_));
-    const auto db = DatDatabase::open(archive_);
-    if (!db) return report_error(db.error(), ErrorScene::open(archive_));
-    const IdSelection::Match match = selection_.match(db->files());
+    const IdSelection::Match match = selection_.match(editor->files());
     for (const DatFileEntry& entry : match.entries) {
       if (auto removed = editor->remove(entry.id); !removed) {
         return report_error(removed.error(), ErrorScene::open(archive_));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <utility>
 
 #include "error_text.h"
 
@@ -45,9 +46,9 @@ std::expected<void, std::string> IdSelection::add_list(std::istream& in,
   return {};
 }
 
-IdSelection::Match IdSelection::match(const FileTable& files) const {
+IdSelection::Match IdSelection::match(std::vector<DatFileEntry> entries) const {
   Match found;
-  found.entries.assign(files.begin(), files.end());
+  found.entries = std::move(entries);
   std::ranges::sort(found.entries, {}, &DatFileEntry::id);
   if (ranges_.empty()) return found;
 

@@ -41,7 +41,11 @@ class IdSelection {
   std::expected<void, std::string> add_list(std::istream& in,
                                             std::string_view name);
 
-  Match match(const FileTable& files) const;
+  // `entries` in any order, each id once.
+  Match match(std::vector<DatFileEntry> entries) const;
+  Match match(const FileTable& files) const {
+    return match(std::vector<DatFileEntry>(files.begin(), files.end()));
+  }
 
   // Declares "ID|RANGE..." and "--ids-from FILE" on `parser`, filling this
   // selection as the command line is parsed.
