@@ -6,10 +6,12 @@
 // subset of the unflushed sectors kept, it holds the files from before the
 // commit or those after it; after a failed write it holds those from
 // before, and a retry commits them. The integrity check never finds more
-// than leaked blocks.
+// than leaked blocks, but for a free list of the input's making that an
+// editor reusing no blocks had no cause to examine.
 //
 // The input, read front to back:
-//   byte    block size: a choice among sizes from 8 to 1024
+//   byte    bits 0-2 the block size, a choice among sizes from 8 to 1024;
+//           bits 3-7 when the editor reuses free blocks (FreeBlockReuse)
 //   byte    the archive to start from: bits 0-1 empty, scattered chains
 //           (build_archive) of files described by the next bytes, or
 //           those with a free list made of input bytes
@@ -107,8 +109,9 @@ Start starting_archive(Input& in, std::uint32_t block_size) {
 
 class Session {
  public:
-  explicit Session(Start start)
+  Session(Start start, FreeBlockReuse reuse)
       : disk_(std::make_shared<PowerCutDisk>(std::move(start.image))),
+        reuse_(reuse),
         committed_(std::move(start.files)) {
     if (start.made_up_free_list &&
         !testing::damage_of(disk_->image()).empty()) {
@@ -187,14 +190,16 @@ class Session {
     check(*contents == expected, what);
   }
 
-  // The integrity check finds nothing but leaked blocks, unless the header
-  // is still the starting archive's: a free list of the input's making
-  // stays until a commit replaces it.
+  // The integrity check finds nothing but leaked blocks, unless a free
+  // list of the input's making may remain: while the header is still the
+  // starting archive's, or, for an editor that need not prove the list,
+  // until a commit finds it broken.
   void check_damage(const Bytes& image) {
     const std::vector<std::string> damage = testing::damage_of(image);
     const bool inherited =
         damaged_header_ &&
-        testing::open_in_memory(image)->header() == *damaged_header_;
+        (reuse_ != FreeBlockReuse::kAlways ||
+         testing::open_in_memory(image)->header() == *damaged_header_);
     if (!damage.empty() && !inherited) {
       for (const std::string& line : damage) {
         std::fprintf(stderr, "damage: %s\n", line.c_str());
@@ -215,7 +220,7 @@ class Session {
 
   void reopen() {
     editor_.reset();
-    auto editor = DatEditor::open(disk_);
+    auto editor = DatEditor::open(disk_, {reuse_});
     if (!editor) std::fprintf(stderr, "%s\n", editor.error().debug().c_str());
     check(editor.has_value(), "an archive the editor left opens for editing");
     editor_.emplace(std::move(*editor));
@@ -267,6 +272,7 @@ class Session {
   }
 
   std::shared_ptr<PowerCutDisk> disk_;
+  const FreeBlockReuse reuse_;
   std::optional<DatEditor> editor_;
   Contents committed_;
   Contents staged_;
@@ -281,10 +287,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   using namespace quillstone_dat;
   static constexpr std::uint32_t kBlockSizes[] = {8,  12,  16,  33,
                                                   64, 100, 256, 1024};
+  static constexpr FreeBlockReuse kReuses[] = {FreeBlockReuse::kAlways,
+                                               FreeBlockReuse::kWhenWorthwhile,
+                                               FreeBlockReuse::kNever};
   fuzz::Input in(std::span<const std::uint8_t>(data, size));
+  const std::uint8_t choices = in.byte();
   const std::uint32_t block_size =
-      kBlockSizes[in.byte() % std::size(kBlockSizes)];
-  fuzz::Session session(fuzz::starting_archive(in, block_size));
+      kBlockSizes[choices % std::size(kBlockSizes)];
+  const FreeBlockReuse reuse = kReuses[(choices >> 3) % std::size(kReuses)];
+  fuzz::Session session(fuzz::starting_archive(in, block_size), reuse);
   session.run(in);
   return 0;
 }
