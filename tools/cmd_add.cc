@@ -32,13 +32,18 @@ class AddCommand final : public Command {
     return "Add or replace files in an archive in place";
   }
   std::string_view synopsis() const override {
-    return "ARCHIVE PATH... [--compress none|all|auto] [--replace]";
+    return "ARCHIVE PATH... [--compress none|all|auto] [--replace] "
+           "[--reuse-free-blocks]";
   }
   std::string_view details() const override {
     return "Each PATH is a file named by its id (0A000001 or 0A000001.bin) "
            "or a folder of such\nfiles. The archive changes in one commit: "
            "after a crash or power loss it holds\nthe old files or the new "
-           "ones, never a mix. Readers should open it again after.\n";
+           "ones, never a mix. Readers should open it again after.\n\n"
+           "New files go at the end of the archive unless they are large "
+           "enough to pay for\nreading every chain, which proves the free "
+           "list's blocks unused; then they fill\nthose first. "
+           "--reuse-free-blocks always does.\n";
   }
   std::string_view example() const override {
     return "  quillstone-dat add portal.dat 06000001.bin\n"
@@ -54,6 +59,9 @@ class AddCommand final : public Command {
     add_compress_option(parser, compress_);
     parser.add_flag("--replace", replace_,
                     "Replace files whose id the archive already holds");
+    parser.add_flag("--reuse-free-blocks", reuse_free_blocks_,
+                    "Fill the free list's blocks before growing the archive, "
+                    "reading every chain first");
   }
 
   ExitStatus run() const override {
@@ -83,7 +91,9 @@ class AddCommand final : public Command {
       std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
     }
 
-    auto editor = DatEditor::open(archive_);
+    auto editor = DatEditor::open(
+        archive_, {reuse_free_blocks_ ? FreeBlockReuse::kAlways
+                                      : FreeBlockReuse::kWhenWorthwhile});
     if (!editor)
       return report_error(editor.error(), ErrorScene::open(archive_));
     if (!replace_) {
@@ -112,6 +122,7 @@ class AddCommand final : public Command {
   std::vector<std::string> inputs_;
   std::string compress_ = "none";
   bool replace_ = false;
+  bool reuse_free_blocks_ = false;
 };
 
 }  // namespace

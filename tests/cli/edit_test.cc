@@ -72,6 +72,18 @@ TEST_F(EditTest, AddPutsNewFilesAndReplacesOnlyWhenAsked) {
       1);
 }
 
+TEST_F(EditTest, AddFillsFreeBlocksWhenAsked) {
+  ASSERT_EQ(run_tool({"rm", archive_, "0A000002"}).exit_code, 0);
+  const ToolResult added =
+      run_tool({"add", archive_, input("0A000004", "four").string(),
+                "--reuse-free-blocks"});
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+  EXPECT_NE(added.out.find("blocks: "), std::string::npos) << added.out;
+  EXPECT_EQ(added.out.find("blocks: 0 reused"), std::string::npos) << added.out;
+  EXPECT_EQ(cat("0A000004"), "four");
+  EXPECT_EQ(run_tool({"verify", archive_}).exit_code, 0);
+}
+
 TEST_F(EditTest, RmRemovesWhatItFindsAndReportsTheRest) {
   const ToolResult removed =
       run_tool({"rm", archive_, "0A000001-0A000002", "0B000000"});

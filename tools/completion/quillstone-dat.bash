@@ -49,7 +49,7 @@ _quillstone_dat() {
     verify) options="--ids-from --json --help" ;;
     pack) options="--manifest --block-size --compress --force -f --help" ;;
     sample) options="--files --seed --force -f --help" ;;
-    add) options="--compress --replace --help" ;;
+    add) options="--compress --replace --reuse-free-blocks --help" ;;
     rm) options="--ids-from --help" ;;
     compact) options="--help" ;;
     *) return 0 ;;
