@@ -24,6 +24,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <unordered_set>
 #include <variant>
 #include <vector>
@@ -41,11 +42,21 @@ enum class Storage : std::uint8_t {
   kPreStored,   // the bytes already are the stored form; bit_flags as given
 };
 
+// Contents that a function yields when the archive is written: bytes kept
+// elsewhere, such as another archive's. `read` may be called from any of
+// the writer's threads, at most once a write; `size` is what it will
+// yield, known in advance.
+struct ContentsReader {
+  std::uint64_t size = 0;
+  std::function<DatResult<std::vector<std::uint8_t>>()> read;
+};
+
 struct WriterFile {
   std::uint32_t id = 0;
-  // The file's bytes, or a file whose contents are read when the archive
-  // is written (so a large set need not be held in memory).
-  std::variant<std::vector<std::uint8_t>, std::filesystem::path> contents;
+  // The file's bytes, or a file or reader whose contents are read when the
+  // archive is written (so a large set need not be held in memory).
+  std::variant<std::vector<std::uint8_t>, std::filesystem::path, ContentsReader>
+      contents;
   Storage storage = Storage::kPlain;
   std::uint32_t bit_flags = 0;  // used by kPreStored only
   std::uint32_t timestamp = 0;
@@ -109,8 +120,9 @@ class DatWriter {
   // kMinBlockSize, when the archive would pass the 4 GiB that 32-bit
   // offsets reach (checked before anything is written wherever the sizes
   // are known in advance), when a file's contents cannot be read (PathError
-  // with that file's path), or when writing fails (PathError with `target`
-  // when the temporary file cannot be created, Io after that).
+  // with that file's path; a reader's own error), or when writing fails
+  // (PathError with `target` when the temporary file cannot be created, Io
+  // after that).
   DatResult<ArchiveSummary> write(const std::filesystem::path& target) const;
 
  private:

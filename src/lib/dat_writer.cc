@@ -151,6 +151,9 @@ std::uint64_t known_content_size(const WriterFile& file) {
           std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
     return bytes->size();
   }
+  if (const auto* reader = std::get_if<ContentsReader>(&file.contents)) {
+    return reader->size;
+  }
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(
       std::get<std::filesystem::path>(file.contents), error);

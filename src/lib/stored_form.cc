@@ -54,8 +54,9 @@ DatResult<StoredForm> store(const WriterFile& file) {
           std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
     form.borrowed = bytes;
   } else {
-    auto loaded =
-        read_contents(file.id, std::get<std::filesystem::path>(file.contents));
+    const auto* path = std::get_if<std::filesystem::path>(&file.contents);
+    auto loaded = path ? read_contents(file.id, *path)
+                       : std::get<ContentsReader>(file.contents).read();
     if (!loaded) return std::unexpected(std::move(loaded.error()));
     form.owned = std::move(*loaded);
   }

@@ -9,16 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <random>
 #include <vector>
 
+#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
-#include "utils/posix_file.h"
 #include "support/archive_builder.h"
-#include "format/records.h"
+#include "utils/posix_file.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -238,7 +239,8 @@ void walk_node(const DatDatabase& db, std::uint32_t offset, std::size_t depth,
     // An internal node with k entries has exactly k + 1 children.
     ASSERT_EQ(child == 0, leaf) << "branch " << i << " of node at " << offset;
     if (!leaf) walk_node(db, child, depth + 1, shape);
-    if (i < node->entry_count) shape.in_order_ids.push_back(node->entries[i].id);
+    if (i < node->entry_count)
+      shape.in_order_ids.push_back(node->entries[i].id);
   }
   for (std::uint32_t i = node->entry_count + 1; i < kNodeBranches; ++i) {
     EXPECT_EQ(node->branches[i], 0u);
@@ -372,6 +374,38 @@ TEST_F(DatWriterTest, ReadsContentsFromFilesAtWriteTime) {
   auto db = DatDatabase::open(dir_ / "from_files.dat");
   ASSERT_TRUE(db.has_value());
   EXPECT_EQ(*db->get_file(3), data);
+}
+
+// A reader is called once, while writing; its error fails the write.
+TEST_F(DatWriterTest, ReadsContentsFromReadersAtWriteTime) {
+  const Bytes data = bytes_of("contents a reader yields");
+  std::atomic<int> calls = 0;
+  const auto reader = [&]() -> DatResult<Bytes> {
+    ++calls;
+    return data;
+  };
+  DatWriter writer({.block_size = 16});
+  ASSERT_TRUE(writer
+                  .add({.id = 5,
+                        .contents = ContentsReader{data.size(), reader},
+                        .storage = Storage::kCompressed})
+                  .has_value());
+  EXPECT_EQ(calls, 0);
+  ASSERT_TRUE(writer.write(dir_ / "from_reader.dat").has_value());
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(*DatDatabase::open(dir_ / "from_reader.dat")->get_file(5), data);
+
+  const DatError refusal = DatError::other("source archive unreadable");
+  ASSERT_TRUE(writer
+                  .add({.id = 6,
+                        .contents = ContentsReader{4,
+                                                   [&]() -> DatResult<Bytes> {
+                                                     return std::unexpected(
+                                                         refusal);
+                                                   }}})
+                  .has_value());
+  EXPECT_EQ(writer.write(dir_ / "refused.dat"), std::unexpected(refusal));
+  EXPECT_FALSE(fs::exists(dir_ / "refused.dat"));
 }
 
 }  // namespace
