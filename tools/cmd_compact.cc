@@ -6,7 +6,9 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
@@ -50,31 +52,38 @@ class CompactCommand final : public Command {
     const auto db = DatDatabase::open(archive_);
     if (!db) return report_error(db.error(), ErrorScene::open(archive_));
 
+    // Each file's stored bytes are read while the writer writes, a batch
+    // at a time: memory stays bounded whatever the archive's size.
     DatWriter writer(WriterOptions::from_header(db->header()));
-    std::optional<ExitStatus> failed;
-    db->for_each_file({}, {.raw = true}, [&](const BatchFile& file) {
-      if (!file.bytes) {
-        failed = report_error(file.bytes.error(),
-                              ErrorScene::read(archive_, *file.entry));
-        return BatchStep::kStop;
-      }
+    std::vector<std::pair<DatFileEntry, DatError>> unreadable;
+    std::mutex unreadable_mutex;
+    for (const DatFileEntry& entry : db->files()) {
+      const auto read_stored = [&, entry]() {
+        auto bytes = db->read_file_data(entry.offset, entry.size);
+        if (!bytes) {
+          const std::lock_guard lock(unreadable_mutex);
+          unreadable.emplace_back(entry, bytes.error());
+        }
+        return bytes;
+      };
       const auto added =
-          writer.add({.id = file.id,
-                      .contents = std::vector<std::uint8_t>(file.bytes->begin(),
-                                                            file.bytes->end()),
+          writer.add({.id = entry.id,
+                      .contents = ContentsReader{entry.size, read_stored},
                       .storage = Storage::kPreStored,
-                      .bit_flags = file.entry->bit_flags,
-                      .timestamp = file.entry->timestamp,
-                      .version = file.entry->version});
-      if (!added) {
-        failed = report_error(added.error(), ErrorScene::open(archive_));
-        return BatchStep::kStop;
-      }
-      return BatchStep::kContinue;
-    });
-    if (failed) return *failed;
+                      .bit_flags = entry.bit_flags,
+                      .timestamp = entry.timestamp,
+                      .version = entry.version});
+      if (!added)
+        return report_error(added.error(), ErrorScene::open(archive_));
+    }
     const auto written = writer.write(archive_);
     if (!written) {
+      // A file that could not be read is named as a read of it.
+      for (const auto& [entry, error] : unreadable) {
+        if (error == written.error()) {
+          return report_error(error, ErrorScene::read(archive_, entry));
+        }
+      }
       return report_error(written.error(), ErrorScene::write(archive_));
     }
     return write_stdout(fmt::format(

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "cli/folder_files.h"
@@ -93,6 +94,25 @@ TEST_F(EditTest, RmRemovesWhatItFindsAndReportsTheRest) {
   EXPECT_EQ(run_tool({"ls", archive_}).out.substr(0, 8), "0A000003");
   EXPECT_EQ(cat("0A000003"), "three");
   EXPECT_EQ(run_tool({"rm", archive_, "zz"}).exit_code, 2);
+}
+
+TEST_F(EditTest, CompactOfAnUnreadableFileNamesItAndChangesNothing) {
+  ArchiveBuilder builder(64);
+  const DatFileEntry kept = builder.add_file(0x0A000001, bytes_of("one"));
+  DatFileEntry lost = builder.add_file(0x0A000002, bytes_of("two"));
+  lost.offset = 1u << 20;  // past the end of the archive
+  builder.put_root(Node{{}, {kept, lost}, std::nullopt});
+  builder.header().file_size = builder.end();
+  write_bytes(archive_, builder.bytes());
+
+  const ToolResult compacted = run_tool({"compact", archive_});
+  EXPECT_EQ(compacted.exit_code, 1);
+  EXPECT_NE(compacted.err.find("0x0A000002"), std::string::npos)
+      << compacted.err;
+  EXPECT_EQ(read_bytes(archive_), builder.bytes());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()),
+                          fs::directory_iterator()),
+            1);
 }
 
 TEST_F(EditTest, CompactDropsFreeBlocksAndKeepsEveryFile) {
