@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <string>
 
 #include "error_text.h"
 #include "output.h"
@@ -21,11 +22,20 @@ ExitStatus commit_and_report(DatEditor& editor, const std::string& archive) {
                    .c_str(),
                stderr);
   }
-  return write_stdout(fmt::format(
+  std::string report = fmt::format(
       "{}: {} added, {} replaced, {} removed; blocks: {} reused, {} "
       "appended, {} freed\n",
       archive, summary->added, summary->replaced, summary->removed,
-      summary->blocks_reused, summary->blocks_appended, summary->blocks_freed));
+      summary->blocks_reused, summary->blocks_appended, summary->blocks_freed);
+  // Small edits append; say when the space they leave behind adds up.
+  if (summary->free_blocks > 0 &&
+      summary->free_blocks * 4 >= summary->archive_blocks) {
+    report += fmt::format(
+        "{}: {} of {} blocks are free; compact gives them back, add "
+        "--reuse-free-blocks fills them\n",
+        archive, summary->free_blocks, summary->archive_blocks);
+  }
+  return write_stdout(report);
 }
 
 }  // namespace quillstone_dat::tool

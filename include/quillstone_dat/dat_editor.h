@@ -67,6 +67,10 @@ struct CommitSummary {
   std::string free_list_problem;
   // The directory was not a sound B-tree and was written anew.
   bool directory_rebuilt = false;
+  // After the commit: blocks on the free list, and blocks the archive's
+  // length holds. Their ratio is the share of the archive that is free.
+  std::uint64_t free_blocks = 0;
+  std::uint64_t archive_blocks = 0;
 };
 
 // When a commit takes blocks from the free list rather than appending.

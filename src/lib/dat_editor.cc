@@ -425,6 +425,8 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   removals_.clear();
 
   free_chains(released, old_length, summary);
+  summary.free_blocks = header_.free_count;
+  summary.archive_blocks = length_ / block_size();
   return summary;
 }
 

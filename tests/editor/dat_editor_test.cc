@@ -106,6 +106,8 @@ TEST_F(DatEditorTest, CommitsAppendUntilReusingIsWorthwhile) {
     EXPECT_GT(small.blocks_freed, 0u);
     freed += small.blocks_freed;
     EXPECT_EQ(free_count(), freed);
+    EXPECT_EQ(small.free_blocks, freed);
+    EXPECT_EQ(small.archive_blocks, fs::file_size(path) / 256);
   }
   const CommitSummary never = edit(FreeBlockReuse::kNever, 1, 8000);
   EXPECT_EQ(never.blocks_reused, 0u);
