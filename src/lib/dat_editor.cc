@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <limits>
 #include <map>
 #include <set>
+#include <span>
 #include <unordered_set>
 #include <utility>
 
@@ -99,9 +101,12 @@ class DatEditor::State {
   // them; counts them in `summary`.
   void free_chains(const std::vector<Chain>& released, std::uint64_t old_length,
                    CommitSummary& summary);
-  // The blocks among `candidates` that a live chain starts at.
-  std::unordered_set<std::uint32_t> live_starts_among(
-      const std::unordered_set<std::uint32_t>& candidates) const;
+  // Lets go of the `released` byte ranges and returns which of their
+  // blocks nothing live uses. With the census, the space map knows every
+  // block in use; without it, only whether a live chain or node starts at a
+  // block.
+  std::function<bool(std::uint64_t block)> unused_once_released(
+      const std::vector<std::vector<ByteRange>>& released);
 
   std::shared_ptr<WritableFile> file_;
   const EditorOptions options_;
@@ -185,12 +190,11 @@ DatResult<void> DatEditor::State::load() {
 
 void DatEditor::State::take_census() {
   std::vector<ByteRange> held;
-  for (const std::uint32_t node : tree_.node_offsets()) {
-    hold({node, kNodeSize}, held);
-  }
-  for (const DatFileEntry& entry : tree_.entries()) {
-    hold(chain_of(entry), held);
-  }
+  tree_.for_each_node(
+      [&](std::uint32_t node, std::span<const DatFileEntry> entries) {
+        if (node != 0) hold({node, kNodeSize}, held);
+        for (const DatFileEntry& entry : entries) hold(chain_of(entry), held);
+      });
   space_ = SpaceMap();
   space_.add_all(std::move(held));
 
@@ -430,18 +434,37 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   return summary;
 }
 
-std::unordered_set<std::uint32_t> DatEditor::State::live_starts_among(
-    const std::unordered_set<std::uint32_t>& candidates) const {
-  std::unordered_set<std::uint32_t> live;
-  for (const DatFileEntry& entry : tree_.entries()) {
-    if (entry.size != 0 && candidates.contains(entry.offset)) {
-      live.insert(entry.offset);
+std::function<bool(std::uint64_t)> DatEditor::State::unused_once_released(
+    const std::vector<std::vector<ByteRange>>& released) {
+  if (census_taken_) {
+    for (const auto& ranges : released) {
+      for (const ByteRange& range : ranges) space_.remove(range);
+    }
+    return [this](std::uint64_t block) {
+      return space_.is_free({block, block + block_size()});
+    };
+  }
+  // A block that a file shares with another past its start goes unseen
+  // here; the census of a later commit finds it and then drops the list.
+  std::unordered_set<std::uint32_t> candidates;
+  for (const auto& ranges : released) {
+    for (const std::uint32_t block : blocks_of(ranges, block_size())) {
+      candidates.insert(block);
     }
   }
-  for (const std::uint32_t node : tree_.node_offsets()) {
-    if (candidates.contains(node)) live.insert(node);
-  }
-  return live;
+  std::unordered_set<std::uint32_t> live_starts;
+  tree_.for_each_node(
+      [&](std::uint32_t node, std::span<const DatFileEntry> entries) {
+        if (candidates.contains(node)) live_starts.insert(node);
+        for (const DatFileEntry& entry : entries) {
+          if (entry.size != 0 && candidates.contains(entry.offset)) {
+            live_starts.insert(entry.offset);
+          }
+        }
+      });
+  return [live_starts = std::move(live_starts)](std::uint64_t block) {
+    return !live_starts.contains(static_cast<std::uint32_t>(block));
+  };
 }
 
 void DatEditor::State::free_chains(const std::vector<Chain>& released,
@@ -452,7 +475,6 @@ void DatEditor::State::free_chains(const std::vector<Chain>& released,
   // First every released chain lets go of its bytes, so that blocks two of
   // them shared are found free.
   std::vector<std::vector<ByteRange>> extents;
-  std::unordered_set<std::uint32_t> candidates;
   for (const Chain& chain : released) {
     if (chain.size == 0) continue;
     ChainExtent extent = chain_extent(*file_, old_length, block_size(),
@@ -461,28 +483,10 @@ void DatEditor::State::free_chains(const std::vector<Chain>& released,
       summary.blocks_leaked += blocks_of(extent.ranges, block_size()).size();
       continue;
     }
-    if (census_taken_) {
-      for (const ByteRange& range : extent.ranges) space_.remove(range);
-    } else {
-      for (const std::uint32_t block : blocks_of(extent.ranges, block_size())) {
-        candidates.insert(block);
-      }
-    }
     extents.push_back(std::move(extent.ranges));
   }
   if (extents.empty()) return;
-  // Without the census, a block is known unused only as far as the
-  // directory shows: no live entry or node starts at it. A block that a
-  // file shares with another past its start is found by the census of a
-  // later commit, which then drops the list.
-  const std::unordered_set<std::uint32_t> live_starts =
-      census_taken_ ? std::unordered_set<std::uint32_t>()
-                    : live_starts_among(candidates);
-  const auto unused = [&](std::uint64_t block) {
-    return census_taken_
-               ? space_.is_free({block, block + block_size()})
-               : !live_starts.contains(static_cast<std::uint32_t>(block));
-  };
+  const auto unused = unused_once_released(extents);
 
   // Every block of a list lies at one offset modulo the block size: the
   // list's own, or, for a new list, the one most released blocks have.

@@ -363,29 +363,30 @@ void DirectoryTree::touch(std::size_t index) {
   node.offset = 0;
 }
 
-std::vector<DatFileEntry> DirectoryTree::entries() const {
-  std::vector<DatFileEntry> out;
-  if (!root_) return out;
+void DirectoryTree::for_each_node(const VisitNode& visit) const {
+  if (!root_) return;
   std::vector<std::size_t> stack = {*root_};
   while (!stack.empty()) {
     const Node& node = nodes_[stack.back()];
     stack.pop_back();
-    out.insert(out.end(), node.entries.begin(), node.entries.end());
+    visit(node.offset, node.entries);
     stack.insert(stack.end(), node.children.begin(), node.children.end());
   }
+}
+
+std::vector<DatFileEntry> DirectoryTree::entries() const {
+  std::vector<DatFileEntry> out;
+  for_each_node([&](std::uint32_t, std::span<const DatFileEntry> entries) {
+    out.insert(out.end(), entries.begin(), entries.end());
+  });
   return out;
 }
 
 std::vector<std::uint32_t> DirectoryTree::node_offsets() const {
   std::vector<std::uint32_t> out;
-  if (!root_) return out;
-  std::vector<std::size_t> stack = {*root_};
-  while (!stack.empty()) {
-    const Node& node = nodes_[stack.back()];
-    stack.pop_back();
-    if (node.offset != 0) out.push_back(node.offset);
-    stack.insert(stack.end(), node.children.begin(), node.children.end());
-  }
+  for_each_node([&](std::uint32_t offset, std::span<const DatFileEntry>) {
+    if (offset != 0) out.push_back(offset);
+  });
   return out;
 }
 

@@ -62,6 +62,12 @@ class DirectoryTree {
   // Returns the entry erased; nothing when `id` is absent.
   std::optional<DatFileEntry> erase(std::uint32_t id);
 
+  // Calls `visit` once for each node of the tree, parents before children,
+  // with the node's offset (0 when it is not on disk as it stands) and its
+  // entries.
+  using VisitNode =
+      std::function<void(std::uint32_t offset, std::span<const DatFileEntry>)>;
+  void for_each_node(const VisitNode& visit) const;
   // Every entry and every node offset of the tree as loaded or placed.
   std::vector<DatFileEntry> entries() const;
   std::vector<std::uint32_t> node_offsets() const;
