@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "format/block_chain.h"
 #include "format/records.h"
-#include "lib/block_chain.h"
 #include "support/archive_builder.h"
 
 namespace quillstone_dat::testing {

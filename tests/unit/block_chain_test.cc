@@ -1,7 +1,7 @@
 // Block chains: how stored bytes are gathered block by block, and how
 // malformed chains and failing files end the read.
 
-#include "lib/block_chain.h"
+#include "format/block_chain.h"
 
 #include <gtest/gtest.h>
 

@@ -11,16 +11,16 @@
 #include <unordered_set>
 #include <utility>
 
+#include "edit/block_allocator.h"
+#include "edit/directory_tree.h"
+#include "edit/space_map.h"
+#include "edit/write_batch.h"
+#include "format/block_chain.h"
+#include "format/free_list.h"
 #include "format/records.h"
-#include "lib/block_allocator.h"
-#include "lib/block_chain.h"
-#include "lib/directory_tree.h"
-#include "lib/free_list.h"
-#include "lib/space_map.h"
-#include "lib/stored_form.h"
-#include "lib/write_batch.h"
 #include "quillstone_dat/dat_database.h"
 #include "utils/writable_file.h"
+#include "write/stored_form.h"
 
 namespace quillstone_dat {
 

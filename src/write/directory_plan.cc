@@ -1,4 +1,4 @@
-#include "lib/directory_plan.h"
+#include "write/directory_plan.h"
 
 #include "format/records.h"
 
@@ -9,7 +9,8 @@ namespace {
 // Entries that a full tree of `height` levels holds: 62^height - 1.
 std::uint64_t capacity(std::uint32_t height) {
   std::uint64_t nodes_wide = 1;
-  for (std::uint32_t level = 0; level < height; ++level) nodes_wide *= kNodeBranches;
+  for (std::uint32_t level = 0; level < height; ++level)
+    nodes_wide *= kNodeBranches;
   return nodes_wide - 1;
 }
 

@@ -1,4 +1,4 @@
-#include "lib/block_chain.h"
+#include "format/block_chain.h"
 
 #include <algorithm>
 #include <array>

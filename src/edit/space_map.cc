@@ -1,4 +1,4 @@
-#include "lib/space_map.h"
+#include "edit/space_map.h"
 
 #include <algorithm>
 #include <iterator>

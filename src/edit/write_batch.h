@@ -3,16 +3,16 @@
 // follows the one before it on disk joined to it (the rest of the earlier
 // block zeroed), so chains laid out back to back go out in one write.
 
-#ifndef QUILLSTONE_DAT_LIB_WRITE_BATCH_H_
-#define QUILLSTONE_DAT_LIB_WRITE_BATCH_H_
+#ifndef QUILLSTONE_DAT_EDIT_WRITE_BATCH_H_
+#define QUILLSTONE_DAT_EDIT_WRITE_BATCH_H_
 
 #include <cstdint>
 #include <expected>
 #include <span>
 #include <vector>
 
-#include "lib/block_allocator.h"
-#include "lib/block_chain.h"
+#include "edit/block_allocator.h"
+#include "format/block_chain.h"
 #include "quillstone_dat/io_error.h"
 #include "utils/writable_file.h"
 
@@ -45,4 +45,4 @@ class WriteBatch {
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_WRITE_BATCH_H_
+#endif  // QUILLSTONE_DAT_EDIT_WRITE_BATCH_H_

@@ -2,8 +2,8 @@
 // given as they are, LRS-compressed, the smaller of the two, or taken as
 // already stored. A file given by path is read here.
 
-#ifndef QUILLSTONE_DAT_LIB_STORED_FORM_H_
-#define QUILLSTONE_DAT_LIB_STORED_FORM_H_
+#ifndef QUILLSTONE_DAT_WRITE_STORED_FORM_H_
+#define QUILLSTONE_DAT_WRITE_STORED_FORM_H_
 
 #include <cstdint>
 #include <limits>
@@ -42,4 +42,4 @@ DatError file_too_large(std::uint32_t id, std::uint64_t size);
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_STORED_FORM_H_
+#endif  // QUILLSTONE_DAT_WRITE_STORED_FORM_H_

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "format/records.h"
-#include "lib/directory_plan.h"
-#include "lib/stored_form.h"
 #include "utils/staged_file.h"
+#include "write/directory_plan.h"
+#include "write/stored_form.h"
 
 namespace quillstone_dat {
 

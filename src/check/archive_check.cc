@@ -10,9 +10,9 @@
 #include <unordered_set>
 #include <utility>
 
+#include "format/block_chain.h"
+#include "format/free_list.h"
 #include "format/records.h"
-#include "lib/block_chain.h"
-#include "lib/free_list.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
 
@@ -324,8 +324,8 @@ class ArchiveCheck {
         [&](const BatchFile& file) {
           const Owner owner{Owner::Type::kEntry, file.id, file.entry->offset};
           if (!file.bytes) {
-            report_.problems.push_back(problem_of(
-                Kind::kReadError, owner, file.bytes.error().debug()));
+            report_.problems.push_back(problem_of(Kind::kReadError, owner,
+                                                  file.bytes.error().debug()));
           } else if (file.entry->is_compressed()) {
             if (auto problem = check_payload(owner, *file.bytes)) {
               report_.problems.push_back(std::move(*problem));

@@ -1,4 +1,4 @@
-#include "lib/write_batch.h"
+#include "edit/write_batch.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 // header and inside the file. A list that breaks any of this was written
 // by someone else, or was damaged, and is not to be trusted.
 
-#ifndef QUILLSTONE_DAT_LIB_FREE_LIST_H_
-#define QUILLSTONE_DAT_LIB_FREE_LIST_H_
+#ifndef QUILLSTONE_DAT_FORMAT_FREE_LIST_H_
+#define QUILLSTONE_DAT_FORMAT_FREE_LIST_H_
 
 #include <cstdint>
 #include <expected>
@@ -45,4 +45,4 @@ std::expected<FreeList, std::string> walk_free_list(const FileExtPolyfill& file,
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_FREE_LIST_H_
+#endif  // QUILLSTONE_DAT_FORMAT_FREE_LIST_H_

@@ -1,4 +1,4 @@
-#include "lib/free_list.h"
+#include "format/free_list.h"
 
 #include <array>
 #include <string>

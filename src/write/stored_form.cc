@@ -1,4 +1,4 @@
-#include "lib/stored_form.h"
+#include "write/stored_form.h"
 
 #include <sys/stat.h>
 

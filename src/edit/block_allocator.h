@@ -8,14 +8,14 @@
 // changes no free block's next field, and the list that the header on disk
 // describes stays whole until a new header replaces it.
 
-#ifndef QUILLSTONE_DAT_LIB_BLOCK_ALLOCATOR_H_
-#define QUILLSTONE_DAT_LIB_BLOCK_ALLOCATOR_H_
+#ifndef QUILLSTONE_DAT_EDIT_BLOCK_ALLOCATOR_H_
+#define QUILLSTONE_DAT_EDIT_BLOCK_ALLOCATOR_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "lib/free_list.h"
+#include "format/free_list.h"
 #include "quillstone_dat/error.h"
 
 namespace quillstone_dat {
@@ -64,4 +64,4 @@ DatError archive_too_large(std::uint64_t end);
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_BLOCK_ALLOCATOR_H_
+#endif  // QUILLSTONE_DAT_EDIT_BLOCK_ALLOCATOR_H_

@@ -4,8 +4,8 @@
 // with k entries has k + 1 children, and an in-order walk (child 0, entry 0,
 // child 1, entry 1, ..., child k) visits the entries in sorted order.
 
-#ifndef QUILLSTONE_DAT_LIB_DIRECTORY_PLAN_H_
-#define QUILLSTONE_DAT_LIB_DIRECTORY_PLAN_H_
+#ifndef QUILLSTONE_DAT_WRITE_DIRECTORY_PLAN_H_
+#define QUILLSTONE_DAT_WRITE_DIRECTORY_PLAN_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -31,4 +31,4 @@ DirectoryPlan plan_directory(std::size_t entry_count);
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_DIRECTORY_PLAN_H_
+#endif  // QUILLSTONE_DAT_WRITE_DIRECTORY_PLAN_H_

@@ -8,14 +8,14 @@
 // lasts to the next key, and neighbouring runs never have the same count,
 // so chains lying back to back cost one key in all.
 
-#ifndef QUILLSTONE_DAT_LIB_SPACE_MAP_H_
-#define QUILLSTONE_DAT_LIB_SPACE_MAP_H_
+#ifndef QUILLSTONE_DAT_EDIT_SPACE_MAP_H_
+#define QUILLSTONE_DAT_EDIT_SPACE_MAP_H_
 
 #include <cstdint>
 #include <map>
 #include <vector>
 
-#include "lib/block_chain.h"
+#include "format/block_chain.h"
 
 namespace quillstone_dat {
 
@@ -49,4 +49,4 @@ class SpaceMap {
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_SPACE_MAP_H_
+#endif  // QUILLSTONE_DAT_EDIT_SPACE_MAP_H_

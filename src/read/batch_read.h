@@ -6,8 +6,8 @@
 // is read alone by read_block_chain, so its bytes or its error are exactly
 // get_file's.
 
-#ifndef QUILLSTONE_DAT_LIB_BATCH_READ_H_
-#define QUILLSTONE_DAT_LIB_BATCH_READ_H_
+#ifndef QUILLSTONE_DAT_READ_BATCH_READ_H_
+#define QUILLSTONE_DAT_READ_BATCH_READ_H_
 
 #include <cstdint>
 
@@ -31,4 +31,4 @@ void read_in_batches(const BatchSource& source, const FileSelection& selection,
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_BATCH_READ_H_
+#endif  // QUILLSTONE_DAT_READ_BATCH_READ_H_

@@ -1,4 +1,4 @@
-#include "lib/block_allocator.h"
+#include "edit/block_allocator.h"
 
 #include <algorithm>
 #include <limits>

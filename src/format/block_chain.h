@@ -9,8 +9,8 @@
 // A chain carries no length: the caller's `size` ends the walk, so a chain
 // that loops back on itself ends too.
 
-#ifndef QUILLSTONE_DAT_LIB_BLOCK_CHAIN_H_
-#define QUILLSTONE_DAT_LIB_BLOCK_CHAIN_H_
+#ifndef QUILLSTONE_DAT_FORMAT_BLOCK_CHAIN_H_
+#define QUILLSTONE_DAT_FORMAT_BLOCK_CHAIN_H_
 
 #include <cstdint>
 #include <optional>
@@ -28,8 +28,8 @@ namespace quillstone_dat {
 // read when `size` exceeds `length_hint` (the archive's length), so a size
 // far past the end of the archive fails before it can exhaust memory.
 DatResult<std::vector<std::uint8_t>> read_block_chain(
-    const FileExtPolyfill& file, std::uint32_t block_size,
-    std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint);
+    const FileExtPolyfill& file, std::uint32_t block_size, std::uint32_t offset,
+    std::uint32_t size, std::uint64_t length_hint);
 
 // ---------------------------------------------------------------------------
 // Where a chain lies: the byte ranges that reading it touches, for checking
@@ -69,4 +69,4 @@ ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_BLOCK_CHAIN_H_
+#endif  // QUILLSTONE_DAT_FORMAT_BLOCK_CHAIN_H_

@@ -5,10 +5,10 @@
 #include <string>
 #include <unordered_set>
 
+#include "format/block_chain.h"
 #include "format/records.h"
-#include "lib/batch_read.h"
-#include "lib/block_chain.h"
 #include "quillstone_dat/lrs.h"
+#include "read/batch_read.h"
 #include "utils/posix_file.h"
 
 namespace quillstone_dat {
@@ -23,8 +23,8 @@ DatResult<DatHeader> read_header(const FileExtPolyfill& file) {
   std::size_t filled = 0;
   std::optional<IoError> error;
   while (filled < bytes.size()) {
-    auto n = file.read_at(std::span(bytes).subspan(filled),
-                          kHeaderOffset + filled);
+    auto n =
+        file.read_at(std::span(bytes).subspan(filled), kHeaderOffset + filled);
     if (!n) {
       if (n.error().kind() == IoErrorKind::kInterrupted) continue;
       error = std::move(n.error());

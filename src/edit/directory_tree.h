@@ -9,8 +9,8 @@
 // it, and every node above it, a new one. The nodes on disk are never
 // written over; the offsets they leave behind are collected as released.
 
-#ifndef QUILLSTONE_DAT_LIB_DIRECTORY_TREE_H_
-#define QUILLSTONE_DAT_LIB_DIRECTORY_TREE_H_
+#ifndef QUILLSTONE_DAT_EDIT_DIRECTORY_TREE_H_
+#define QUILLSTONE_DAT_EDIT_DIRECTORY_TREE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -123,4 +123,4 @@ class DirectoryTree {
 
 }  // namespace quillstone_dat
 
-#endif  // QUILLSTONE_DAT_LIB_DIRECTORY_TREE_H_
+#endif  // QUILLSTONE_DAT_EDIT_DIRECTORY_TREE_H_

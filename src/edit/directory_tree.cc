@@ -1,12 +1,12 @@
-#include "lib/directory_tree.h"
+#include "edit/directory_tree.h"
 
 #include <algorithm>
 #include <string>
 #include <unordered_set>
 
-#include "lib/block_chain.h"
-#include "lib/directory_plan.h"
+#include "format/block_chain.h"
 #include "quillstone_dat/dat_database.h"
+#include "write/directory_plan.h"
 
 namespace quillstone_dat {
 

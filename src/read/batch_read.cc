@@ -1,4 +1,4 @@
-#include "lib/batch_read.h"
+#include "read/batch_read.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "format/block_chain.h"
 #include "format/records.h"
-#include "lib/block_chain.h"
 #include "quillstone_dat/lrs.h"
 
 namespace quillstone_dat {
