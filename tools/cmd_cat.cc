@@ -52,15 +52,12 @@ class CatCommand final : public Command {
     const std::uint32_t id = parse_file_id(id_text_).value();
     const auto db = DatDatabase::open(archive_);
     if (!db) return report_error(db.error(), ErrorScene::open(archive_));
-    const DatFileEntry* const entry = db->files().find(id);
-    if (entry == nullptr) {
-      return report_error(DatError::not_found(id), ErrorScene::open(archive_));
+    const auto stored = db->get_stored(id);
+    if (!stored)
+      return report_error(stored.error(), ErrorScene::read(archive_));
+    if (raw_ || !db->files().find(id)->is_compressed()) {
+      return write_stdout(*stored);
     }
-    const auto stored = db->read_file_data(entry->offset, entry->size);
-    if (!stored) {
-      return report_error(stored.error(), ErrorScene::read(archive_, *entry));
-    }
-    if (raw_ || !entry->is_compressed()) return write_stdout(*stored);
 
     const std::vector<std::uint8_t> decoded = decompress_lrs(*stored);
     const ExitStatus written = write_stdout(decoded);

@@ -55,14 +55,14 @@ class CompactCommand final : public Command {
     // Each file's stored bytes are read while the writer writes, a batch
     // at a time: memory stays bounded whatever the archive's size.
     DatWriter writer(WriterOptions::from_header(db->header()));
-    std::vector<std::pair<DatFileEntry, DatError>> unreadable;
+    std::vector<DatError> unreadable;
     std::mutex unreadable_mutex;
     for (const DatFileEntry& entry : db->files()) {
-      const auto read_stored = [&, entry]() {
-        auto bytes = db->read_file_data(entry.offset, entry.size);
+      const auto read_stored = [&, id = entry.id]() {
+        auto bytes = db->get_stored(id);
         if (!bytes) {
           const std::lock_guard lock(unreadable_mutex);
-          unreadable.emplace_back(entry, bytes.error());
+          unreadable.push_back(bytes.error());
         }
         return bytes;
       };
@@ -79,9 +79,9 @@ class CompactCommand final : public Command {
     const auto written = writer.write(archive_);
     if (!written) {
       // A file that could not be read is named as a read of it.
-      for (const auto& [entry, error] : unreadable) {
+      for (const DatError& error : unreadable) {
         if (error == written.error()) {
-          return report_error(error, ErrorScene::read(archive_, entry));
+          return report_error(error, ErrorScene::read(archive_));
         }
       }
       return report_error(written.error(), ErrorScene::write(archive_));

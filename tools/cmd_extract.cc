@@ -68,7 +68,7 @@ void catch_interrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-std::string output_name(std::uint32_t id) { return id_hex(id) + ".bin"; }
+std::string output_name(std::uint32_t id) { return hex_id(id) + ".bin"; }
 
 // Writes `bytes` as the file `target`, which appears under its name only
 // once complete (an unnamed file linked in: cheaper than a hidden name
@@ -193,8 +193,8 @@ class Extraction {
     } else {
       failed_ = true;
       ErrorScene scene =
-          bytes ? ErrorScene::write(target) : ErrorScene::read(archive_, entry);
-      scene.debug_label = id_hex(entry.id) + ": ";
+          bytes ? ErrorScene::write(target) : ErrorScene::read(archive_);
+      scene.debug_label = hex_id(entry.id) + ": ";
       progress_.print(error_report(written.error(), scene));
     }
     progress_.advance(entry.size);

@@ -30,7 +30,7 @@ std::string render_json_lines(const std::vector<DatFileEntry>& entries) {
   for (const DatFileEntry& entry : entries) {
     const nlohmann::ordered_json object = {
         {"id", entry.id},
-        {"id_hex", id_hex(entry.id)},
+        {"id_hex", hex_id(entry.id)},
         {"bit_flags", entry.bit_flags},
         {"offset", entry.offset},
         {"size", entry.size},

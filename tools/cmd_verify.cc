@@ -34,7 +34,7 @@ constexpr std::string_view kVerifyExitStatuses =
 
 // An entry by its id; a directory node, which has none, by its offset.
 std::string subject(const CheckProblem& problem) {
-  if (problem.id) return id_hex(*problem.id);
+  if (problem.id) return hex_id(*problem.id);
   return fmt::format("node 0x{:08X}", problem.offset);
 }
 
@@ -58,7 +58,7 @@ std::string render_json(const CheckReport& report, std::string_view failure) {
     using Json = nlohmann::ordered_json;
     list.push_back(
         {{"id", problem.id ? Json(*problem.id) : nullptr},
-         {"id_hex", problem.id ? Json(id_hex(*problem.id)) : nullptr},
+         {"id_hex", problem.id ? Json(hex_id(*problem.id)) : nullptr},
          {"offset", problem.offset},
          {"kind", to_string(problem.kind)},
          {"detail", problem.detail}});

@@ -35,10 +35,6 @@ std::optional<IdRange> parse_id_range(std::string_view text) {
   return IdRange{*first, *last};
 }
 
-std::string id_hex(std::uint32_t id) { return fmt::format("{:08X}", id); }
-
-std::string shown_id(std::uint32_t id) { return fmt::format("0x{:08X}", id); }
-
 std::string shown_range(const IdRange& range) {
   if (range.single()) return shown_id(range.first);
   return shown_id(range.first) + "-" + shown_id(range.last);

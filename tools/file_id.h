@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "utils/shown_numbers.h"
+
 namespace CLI {
 class Validator;
 }  // namespace CLI
@@ -30,11 +32,9 @@ std::optional<std::uint32_t> parse_file_id(std::string_view text);
 // One id, or a range whose first id is not above its last.
 std::optional<IdRange> parse_id_range(std::string_view text);
 
-// "06000001": ls, extracted file names, and JSON's id_hex.
-std::string id_hex(std::uint32_t id);
-// "0x06000001": ids in messages.
-std::string shown_id(std::uint32_t id);
-// "0x06000001" or "0x06000000-0x06FFFFFF".
+// "0x06000001" or "0x06000000-0x06FFFFFF". Single ids are shown by
+// hex_id() ("06000001": ls, extracted file names, JSON's id_hex) and
+// shown_id() ("0x06000001": messages), from utils/shown_numbers.h.
 std::string shown_range(const IdRange& range);
 
 // Reject at parse time what the parsers above reject, so that a bad id is

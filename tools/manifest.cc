@@ -88,7 +88,7 @@ std::string render_manifest(const Manifest& manifest) {
   for (const ManifestEntry& entry : manifest.entries) {
     files.push_back({
         {"id", entry.id},
-        {"id_hex", id_hex(entry.id)},
+        {"id_hex", hex_id(entry.id)},
         {"file", entry.file},
         {"bit_flags", entry.bit_flags},
         {"timestamp", entry.timestamp},

@@ -8,14 +8,6 @@
 
 namespace quillstone_dat::tool {
 
-std::string grouped(std::uint64_t number) {
-  std::string digits = std::to_string(number);
-  for (std::size_t at = digits.size(); at > 3; at -= 3) {
-    digits.insert(at - 3, 1, ',');
-  }
-  return digits;
-}
-
 std::string human_bytes(std::uint64_t bytes) {
   constexpr std::array<const char*, 4> kUnits = {"KiB", "MiB", "GiB", "TiB"};
   if (bytes < 1024) return fmt::format("{} B", bytes);

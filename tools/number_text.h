@@ -1,4 +1,5 @@
-// Numbers and times as the tool shows them to people.
+// Numbers and times as the tool shows them to people; grouped digits come
+// from the library's own messages (utils/shown_numbers.h).
 
 #ifndef QUILLSTONE_DAT_TOOLS_NUMBER_TEXT_H_
 #define QUILLSTONE_DAT_TOOLS_NUMBER_TEXT_H_
@@ -6,10 +7,9 @@
 #include <cstdint>
 #include <string>
 
-namespace quillstone_dat::tool {
+#include "utils/shown_numbers.h"
 
-// 1234567 as "1,234,567".
-std::string grouped(std::uint64_t number);
+namespace quillstone_dat::tool {
 
 // 1536 as "1.5 KiB"; under 1024 as "12 B".
 std::string human_bytes(std::uint64_t bytes);

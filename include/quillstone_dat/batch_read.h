@@ -46,7 +46,7 @@ class FileSelection {
 };
 
 struct BatchOptions {
-  // Hand over each file as stored, as read_file_data gives it, instead of
+  // Hand over each file as stored, as get_stored gives it, instead of
   // decompressed as get_file gives it.
   bool raw = false;
   // Neighbouring chains are read together, up to this many bytes in one
@@ -61,17 +61,17 @@ struct BatchFile {
   std::uint32_t id = 0;
   // The file's directory entry; null when the archive has no file `id`.
   const DatFileEntry* entry = nullptr;
-  // Exactly what get_file (or read_file_data, when raw) returns for the
+  // Exactly what get_file (or get_stored, when raw) returns for the
   // file, as a view into the pass's own buffers.
   DatResult<std::span<const std::uint8_t>> bytes;
 };
 
 enum class BatchStep : std::uint8_t { kContinue, kStop };
 
+namespace detail {
+
 class BatchVisitorRef;
 
-// Whether for_each_file accepts `Visitor`: callable with a BatchFile,
-// returning BatchStep, or nothing to always continue.
 template <typename Visitor>
 constexpr bool accepts_batch_files() {
   if constexpr (std::is_invocable_v<Visitor&, const BatchFile&>) {
@@ -87,8 +87,14 @@ constexpr bool accepts_batch_files() {
   }
 }
 
+}  // namespace detail
+
+// What for_each_file accepts: callable with a BatchFile, returning
+// BatchStep, or nothing to always continue.
 template <typename Visitor>
-concept BatchVisitor = accepts_batch_files<Visitor>();
+concept BatchVisitor = detail::accepts_batch_files<Visitor>();
+
+namespace detail {
 
 // A non-owning reference to the caller's visitor, so that the pass itself
 // is compiled once, in the library.
@@ -117,6 +123,8 @@ class BatchVisitorRef {
   void* object_;
   BatchStep (*call_)(void*, const BatchFile&);
 };
+
+}  // namespace detail
 
 }  // namespace quillstone_dat
 

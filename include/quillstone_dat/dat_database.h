@@ -1,12 +1,13 @@
 // DatDatabase is one opened archive: its header, the complete table of
 // directory entries and the open file. open() reads the header at offset 320
 // and walks the whole directory B-tree before it returns, so a database
-// exists only fully loaded; afterwards nothing changes it.
+// exists only fully loaded; afterwards nothing changes it. A directory that
+// nests deeper than 64 levels, or reaches a node twice, is Corruption.
 //
 // Every read after open is a positioned read and no state is kept per call,
-// so get_file, get_metadata, exists, read_file_data and for_each_file may
-// run on one database from several threads at once without locks. Nothing
-// is cached.
+// so get_file, get_stored, get_metadata, exists, read_file_data and
+// for_each_file may run on one database from several threads at once
+// without locks. Nothing is cached.
 
 #ifndef QUILLSTONE_DAT_DAT_DATABASE_H_
 #define QUILLSTONE_DAT_DAT_DATABASE_H_
@@ -29,17 +30,14 @@ namespace quillstone_dat {
 
 class DatDatabase final : public ResourceProvider {
  public:
-  // Deeper directories are reported as corrupt: a balanced tree of 61-entry
-  // nodes holds every 32-bit id within six levels.
-  static constexpr std::uint32_t kMaxDirectoryDepth = 64;
-
   // Opens the archive at `path` read-only. A file that cannot be opened
   // gives PathError carrying `path` as given.
   static DatResult<DatDatabase> open(const std::filesystem::path& path);
 
   // Opens an archive read through `file` (an in-memory or fault-injecting
   // file, say).
-  static DatResult<DatDatabase> open(std::shared_ptr<const FileExtPolyfill> file);
+  static DatResult<DatDatabase> open(
+      std::shared_ptr<const FileExtPolyfill> file);
 
   const DatHeader& header() const { return header_; }
   const FileTable& files() const { return files_; }
@@ -53,13 +51,18 @@ class DatDatabase final : public ResourceProvider {
 
   // The file's bytes, decompressed when its entry is compressed; NotFound
   // when the table has no entry for `id`.
-  DatResult<std::vector<std::uint8_t>> get_file(std::uint32_t id) const override;
+  DatResult<std::vector<std::uint8_t>> get_file(
+      std::uint32_t id) const override;
+
+  // The file's stored bytes, not decompressed: what read_file_data gives for
+  // its entry. NotFound when the table has no entry for `id`.
+  DatResult<std::vector<std::uint8_t>> get_stored(std::uint32_t id) const;
 
   std::optional<FileMetadata> get_metadata(std::uint32_t id) const override;
 
   // Reads the selected files in the order their chains lie in the archive
   // and hands each to `visit` as a BatchFile: its entry and exactly what
-  // get_file (read_file_data when options.raw) would return, the bytes
+  // get_file (get_stored when options.raw) would return, the bytes
   // valid during the call only. Absent ids come first, in list order. A
   // file that fails is handed over with its error and the pass goes on;
   // the pass ends early when `visit` returns BatchStep::kStop.
@@ -78,7 +81,7 @@ class DatDatabase final : public ResourceProvider {
   template <BatchVisitor Visitor>
   void for_each_file(const FileSelection& selection,
                      const BatchOptions& options, Visitor&& visit) const {
-    visit_files(selection, options, BatchVisitorRef(visit));
+    visit_files(selection, options, detail::BatchVisitorRef(visit));
   }
 
   // Checks the whole archive as it is now (archive_check.h): walks the
@@ -87,19 +90,17 @@ class DatDatabase final : public ResourceProvider {
   DatResult<CheckReport> check(const CheckOptions& options = {}) const;
 
  private:
-  struct WalkState;
-
   DatDatabase(std::shared_ptr<const FileExtPolyfill> file, DatHeader header,
               std::uint64_t length_at_open);
 
   void visit_files(const FileSelection& selection, const BatchOptions& options,
-                   BatchVisitorRef visit) const;
+                   detail::BatchVisitorRef visit) const;
 
-  // Fill files_ from the tree at header_.root_offset; only open() calls them.
+  // Fills files_ from the tree at header_.root_offset; only open() calls it.
   DatResult<void> read_directory();
-  DatResult<void> read_node(std::uint32_t offset);
-  DatResult<void> read_node(std::uint32_t offset, WalkState& state,
-                            std::uint32_t depth);
+  // The stored bytes of `entry`, a failure naming it in its context.
+  DatResult<std::vector<std::uint8_t>> read_entry(
+      const DatFileEntry& entry) const;
 
   DatHeader header_;
   FileTable files_;

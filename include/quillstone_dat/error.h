@@ -4,6 +4,13 @@
 //
 // BinReadError is the payload of the BinRead kind: the I/O error that stopped
 // a record read, plus context frames (innermost first) naming the field.
+//
+// message() says what went wrong in one line for people, in the archive's
+// own terms where the library knew them (ErrorContext, error_context.h):
+// "truncated: directory node at 0x018D5000 lies past the end of the
+// 1,000,000-byte file (its header gives 26,179,584 bytes)". It never names
+// the archive's file, which the caller knows; a PathError's path() is the
+// file it concerns.
 
 #ifndef QUILLSTONE_DAT_ERROR_H_
 #define QUILLSTONE_DAT_ERROR_H_
@@ -11,6 +18,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <source_location>
@@ -40,8 +48,26 @@ class BinReadError {
       std::string message,
       std::source_location where = std::source_location::current());
 
+  // Records that the read failed in `field` of `record` (both static text)
+  // and adds the frame "While parsing field 'FIELD' in RECORD".
+  BinReadError& in_field(
+      const char* record, const char* field,
+      std::source_location where = std::source_location::current());
+
+  // Records that a directory node counted `count` entries, more than its
+  // slots hold: why its entries ran past the node's end.
+  BinReadError& counting_entries(std::uint32_t count);
+
   const IoError& cause() const { return cause_; }
   const std::vector<ContextFrame>& frames() const { return frames_; }
+  // The record and field that failed, as in_field() named them; empty when
+  // the read was of no record's field.
+  std::string_view record() const { return record_; }
+  std::string_view field() const { return field_; }
+  // The entry count of the node whose entries ran out, when that is why.
+  std::optional<std::uint32_t> counted_entries() const {
+    return counted_entries_;
+  }
 
   // The cause's message alone without frames; otherwise a block of lines
   // under a "Backtrace" heading: the cause, then each frame, innermost first.
@@ -52,7 +78,12 @@ class BinReadError {
  private:
   IoError cause_;
   std::vector<ContextFrame> frames_;
+  std::string_view record_;
+  std::string_view field_;
+  std::optional<std::uint32_t> counted_entries_;
 };
+
+struct ErrorContext;
 
 class DatError {
  public:
@@ -106,10 +137,18 @@ class DatError {
   // The debug form: `NotFound(255)`, `Corruption("...")`,
   // `PathError { path: "...", source: IoError { ... } }`, ...
   std::string debug() const;
-  // A one-line message for people.
+  // A one-line message for people (see the top of this file).
   std::string message() const;
 
-  friend bool operator==(const DatError&, const DatError&) = default;
+  // What the library knew of the archive where the error arose; null when
+  // it arose outside one. Not part of debug().
+  const ErrorContext* context() const { return context_.get(); }
+  DatError& set_context(ErrorContext context);
+
+  // Errors are equal when kind and payload are; the context only explains.
+  friend bool operator==(const DatError& a, const DatError& b) {
+    return a.kind_ == b.kind_ && a.payload_ == b.payload_;
+  }
 
  private:
   struct FileIdPayload {
@@ -137,15 +176,17 @@ class DatError {
     IoError source;
     friend bool operator==(const PathPayload&, const PathPayload&) = default;
   };
-  using Payload = std::variant<IoError, BinReadError, FileIdPayload,
-                               NamespacedIdPayload, TextPayload, NumberPayload,
-                               PathPayload>;
+  using Payload =
+      std::variant<IoError, BinReadError, FileIdPayload, NamespacedIdPayload,
+                   TextPayload, NumberPayload, PathPayload>;
 
   DatError(Kind kind, Payload payload)
       : kind_(kind), payload_(std::move(payload)) {}
 
   Kind kind_;
   Payload payload_;
+  // Shared and never changed once set: copies of an error stay cheap.
+  std::shared_ptr<const ErrorContext> context_;
 };
 
 // "Io", "BinRead", "NotFound", ...

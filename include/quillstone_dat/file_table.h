@@ -83,6 +83,10 @@ class FileTable {
   const_iterator begin() const { return const_iterator(this, 0); }
   const_iterator end() const { return const_iterator(this, used_.size()); }
 
+  // Every entry, or every id, in ascending id order: a copy, sorted.
+  std::vector<DatFileEntry> sorted_entries() const;
+  std::vector<std::uint32_t> sorted_ids() const;
+
  private:
   std::size_t home_of(std::uint64_t hash) const;
   // The slot holding `id`, or the free slot where it would go.

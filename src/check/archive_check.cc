@@ -2,19 +2,20 @@
 
 #include <algorithm>
 #include <compare>
-#include <cstdio>
 #include <iterator>
 #include <set>
 #include <span>
 #include <tuple>
-#include <unordered_set>
 #include <utility>
 
 #include "format/block_chain.h"
+#include "format/chain_layout.h"
+#include "format/directory_walk.h"
 #include "format/free_list.h"
 #include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
+#include "utils/shown_numbers.h"
 
 namespace quillstone_dat {
 
@@ -37,12 +38,6 @@ struct Claim {
   ByteRange range;
   Owner owner;
 };
-
-std::string entry_name(std::uint32_t id) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", id);
-  return text;
-}
 
 Kind kind_of(ChainFault::Kind fault) {
   switch (fault) {
@@ -114,8 +109,7 @@ CheckProblem overlap(const Owner& later, const Owner& earlier,
     case Owner::Type::kEntry:
       return problem_of(kind, subject,
                         "bytes at offset " + where +
-                            " also belong to the chain of " +
-                            entry_name(other.id));
+                            " also belong to the chain of " + hex_id(other.id));
     case Owner::Type::kNode:
       break;
   }
@@ -160,11 +154,17 @@ class ArchiveCheck {
   }
 
   DatResult<CheckReport> run() {
-    if (auto walked = check_node(db_.header().root_offset, 1); !walked) {
-      return std::unexpected(std::move(walked.error()));
-    }
-    std::vector<DatFileEntry> entries(db_.files().begin(), db_.files().end());
-    std::ranges::sort(entries, {}, &DatFileEntry::id);
+    // The directory walked as the open walks it: what the open would refuse
+    // fails the check with the same error.
+    auto walked = walk_directory(
+        file_, db_.header(), file_length_, [&](const VisitedNode& visited) {
+          ++report_.nodes;
+          // A loop in a node's chain only repeats
+          // bytes, so the node still reads.
+          follow({Owner::Type::kNode, 0, visited.offset}, kNodeSize);
+        });
+    if (!walked) return std::unexpected(std::move(walked.error()));
+    const std::vector<DatFileEntry> entries = db_.files().sorted_entries();
     for (const DatFileEntry& entry : entries) check_entry(entry);
     check_payloads();
     report_.entries = entries.size();
@@ -184,14 +184,12 @@ class ArchiveCheck {
   void check_free_space(const std::vector<DatFileEntry>& entries) {
     const DatHeader& header = db_.header();
     const std::uint64_t block_size = header.block_size;
+    const ChainLayout layout(header.block_size);
     const std::vector<ByteRange> held =
         merged(claims_, [](const Claim& claim) { return claim.range; });
     std::vector<ByteRange> used = merged(claims_, [&](const Claim& claim) {
       if (claim.owner.type == Owner::Type::kHeader) return claim.range;
-      const std::uint64_t size = claim.range.end - claim.range.begin;
-      return ByteRange{claim.range.begin,
-                       claim.range.begin +
-                           (size + block_size - 1) / block_size * block_size};
+      return layout.whole_blocks(claim.range);
     });
     for (const DatFileEntry& entry : entries) {
       if (entry.size == 0 && entry.offset >= kHeaderEnd) {
@@ -278,35 +276,6 @@ class ArchiveCheck {
     return false;
   }
 
-  // The node at `offset` and those below it, walked as the open walks them:
-  // what the open would refuse fails the check with the same error.
-  DatResult<void> check_node(std::uint32_t offset, std::uint32_t depth) {
-    if (offset == 0) return {};
-    if (depth > DatDatabase::kMaxDirectoryDepth) {
-      return std::unexpected(
-          DatError::corruption("directory nests deeper than " +
-                               std::to_string(DatDatabase::kMaxDirectoryDepth) +
-                               " levels at node " + std::to_string(offset)));
-    }
-    if (!visited_nodes_.insert(offset).second) {
-      return std::unexpected(DatError::corruption("directory node at offset " +
-                                                  std::to_string(offset) +
-                                                  " is reached twice"));
-    }
-    auto bytes = db_.read_file_data(offset, kNodeSize);
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    auto node =
-        decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
-    if (!node) return std::unexpected(std::move(node.error()));
-    ++report_.nodes;
-    // A loop in a node's chain only repeats bytes, so the node still reads.
-    follow({Owner::Type::kNode, 0, offset}, kNodeSize);
-    for (const std::uint32_t branch : node->child_branches()) {
-      if (auto child = check_node(branch, depth + 1); !child) return child;
-    }
-    return {};
-  }
-
   void check_entry(const DatFileEntry& entry) {
     const Owner owner{Owner::Type::kEntry, entry.id, entry.offset};
     // A chain that leaves the file, loops or cannot be followed is reported
@@ -338,7 +307,6 @@ class ArchiveCheck {
   const FileExtPolyfill& file_;
   const std::uint64_t file_length_;
   const CheckOptions options_;
-  std::unordered_set<std::uint32_t> visited_nodes_;
   std::vector<std::uint32_t> to_read_;  // ids whose payloads are checked
   std::vector<Claim> claims_;
   CheckReport report_;

@@ -1,41 +1,23 @@
 #include "edit/block_allocator.h"
 
 #include <algorithm>
-#include <limits>
-#include <string>
 
-#include "format/records.h"
+#include "format/chain_layout.h"
 
 namespace quillstone_dat {
-
-namespace {
-
-constexpr std::uint64_t kMaxArchiveSize =
-    std::numeric_limits<std::uint32_t>::max();
-
-}  // namespace
-
-std::uint64_t blocks_for(std::uint64_t size, std::uint32_t block_size) {
-  const std::uint64_t payload = block_size - kNextFieldSize;
-  return std::max<std::uint64_t>(1, (size + payload - 1) / payload);
-}
-
-DatError archive_too_large(std::uint64_t end) {
-  return DatError::other("archive would reach " + std::to_string(end) +
-                         " bytes, past the 4 GiB that 32-bit offsets address");
-}
 
 BlockAllocator::BlockAllocator(std::uint32_t block_size, const FreeList& list,
                                std::uint64_t append_point)
     : block_size_(block_size), list_(list), end_(append_point) {}
 
 DatResult<ChainPlacement> BlockAllocator::place(std::uint64_t size) {
-  const std::uint64_t count = blocks_for(size, block_size_);
+  const std::uint64_t count = ChainLayout(block_size_).blocks_for(size);
   const std::uint64_t from_list =
       std::min<std::uint64_t>(count, list_.blocks.size() - taken_);
   const std::uint64_t new_end = end_ + (count - from_list) * block_size_;
-  if (new_end > kMaxArchiveSize)
-    return std::unexpected(archive_too_large(new_end));
+  if (auto fits = check_archive_end(new_end); !fits) {
+    return std::unexpected(std::move(fits.error()));
+  }
 
   ChainPlacement chain;
   chain.blocks.reserve(count);

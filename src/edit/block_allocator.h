@@ -55,13 +55,6 @@ class BlockAllocator {
   std::uint64_t end_;
 };
 
-// Blocks a chain of `size` bytes needs; an empty chain still takes one.
-std::uint64_t blocks_for(std::uint64_t size, std::uint32_t block_size);
-
-// Other("archive would reach N bytes, past the 4 GiB that 32-bit offsets
-// address").
-DatError archive_too_large(std::uint64_t end);
-
 }  // namespace quillstone_dat
 
 #endif  // QUILLSTONE_DAT_EDIT_BLOCK_ALLOCATOR_H_

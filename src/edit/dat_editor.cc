@@ -16,18 +16,16 @@
 #include "edit/space_map.h"
 #include "edit/write_batch.h"
 #include "format/block_chain.h"
+#include "format/chain_layout.h"
+#include "format/directory_walk.h"
 #include "format/free_list.h"
 #include "format/records.h"
-#include "quillstone_dat/dat_database.h"
 #include "utils/writable_file.h"
 #include "write/stored_form.h"
 
 namespace quillstone_dat {
 
 namespace {
-
-constexpr std::uint64_t kMaxArchiveSize =
-    std::numeric_limits<std::uint32_t>::max();
 
 // A chain as an entry or a node names it.
 struct Chain {
@@ -37,16 +35,6 @@ struct Chain {
 };
 
 Chain chain_of(const DatFileEntry& entry) { return {entry.offset, entry.size}; }
-
-std::uint64_t round_up(std::uint64_t value, std::uint32_t step) {
-  return (value + step - 1) / step * step;
-}
-
-// The blocks a range of a chain lies in: one every block_size bytes from
-// its start, the last one whole although the chain may use only part of it.
-std::uint64_t block_end(const ByteRange& range, std::uint32_t block_size) {
-  return range.begin + round_up(range.end - range.begin, block_size);
-}
 
 std::vector<std::uint32_t> blocks_of(const std::vector<ByteRange>& ranges,
                                      std::uint32_t block_size) {
@@ -89,6 +77,7 @@ class DatEditor::State {
   // that cannot be followed whole stays in use while the editor lives.
   void hold(const Chain& chain, std::vector<ByteRange>& held);
   std::uint32_t block_size() const { return header_.block_size; }
+  ChainLayout layout() const { return ChainLayout(header_.block_size); }
   // Writes the batch, makes the file `length` bytes long and flushes it.
   // On failure the file is cut back to its length before, so that a full
   // disk leaves it as it was.
@@ -138,15 +127,9 @@ DatResult<std::unique_ptr<DatEditor::State>> DatEditor::State::open(
 }
 
 DatResult<void> DatEditor::State::load() {
-  std::array<std::uint8_t, kHeaderSize> header{};
-  if (file_->read_exact_at_compat(header, kHeaderOffset)) {
-    header_ = *decode_header(header);
-  } else {
-    // A header that cannot be read whole fails as the reader's open does.
-    auto database = DatDatabase::open(file_);
-    if (!database) return std::unexpected(std::move(database.error()));
-    header_ = database->header();
-  }
+  auto header = read_header(*file_);
+  if (!header) return std::unexpected(std::move(header.error()));
+  header_ = *header;
   if (block_size() < DatWriter::kMinBlockSize) {
     return std::unexpected(DatError::other(
         "block size " + std::to_string(block_size()) +
@@ -156,16 +139,14 @@ DatResult<void> DatEditor::State::load() {
   auto length = file_->length();
   if (!length) return std::unexpected(std::move(length.error()));
   length_ = *length;
-  auto tree =
-      DirectoryTree::load(*file_, block_size(), header_.root_offset, length_);
+  auto tree = DirectoryTree::load(*file_, header_, length_);
   if (!tree) return std::unexpected(std::move(tree.error()));
   tree_ = std::move(*tree);
 
   // Every byte a chain reads lies inside the file, whatever file_size
   // says: appending past both disturbs nothing.
-  append_point_ = round_up(std::max({std::uint64_t{header_.file_size}, length_,
-                                     std::uint64_t{kHeaderEnd}}),
-                           block_size());
+  append_point_ = layout().round_up(std::max(
+      {std::uint64_t{header_.file_size}, length_, std::uint64_t{kHeaderEnd}}));
   // The nodes of a directory about to be written anew are released by the
   // rebuild: the census must know them first.
   if (options_.free_block_reuse == FreeBlockReuse::kAlways ||
@@ -177,12 +158,7 @@ DatResult<void> DatEditor::State::load() {
 
   if (tree_.shape_fault()) {
     // The directory is written anew holding what a reader sees in it.
-    auto database = DatDatabase::open(file_);
-    if (!database) return std::unexpected(std::move(database.error()));
-    std::vector<DatFileEntry> entries(database->files().begin(),
-                                      database->files().end());
-    std::ranges::sort(entries, {}, &DatFileEntry::id);
-    tree_ = DirectoryTree::build(entries, tree_.node_offsets());
+    tree_ = DirectoryTree::build(tree_.entries_as_read(), tree_.node_offsets());
     rebuild_pending_ = true;
   }
   return {};
@@ -219,7 +195,7 @@ void DatEditor::State::take_census() {
     free_list_ = {};
     free_list_problem_ = std::move(list.error());
   }
-  append_point_ = round_up(append_point_, block_size());
+  append_point_ = layout().round_up(append_point_);
   census_taken_ = true;
 }
 
@@ -248,7 +224,7 @@ void DatEditor::State::hold(const Chain& chain, std::vector<ByteRange>& held) {
       chain_extent(*file_, length_, block_size(), chain.offset, chain.size);
   for (const ByteRange& range : extent.ranges) {
     held.push_back(range);
-    append_point_ = std::max(append_point_, block_end(range, block_size()));
+    append_point_ = std::max(append_point_, layout().whole_blocks(range).end);
   }
   if (extent.fault) broken_chains_.insert(chain);
 }
@@ -314,7 +290,7 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   std::uint64_t new_blocks = 0;
   for (const StoredForm& form : forms) {
     if (!form.bytes().empty()) {
-      new_blocks += blocks_for(form.bytes().size(), block_size());
+      new_blocks += layout().blocks_for(form.bytes().size());
     }
   }
   if (!census_taken_ && wants_free_blocks(new_blocks)) take_census();
@@ -376,8 +352,8 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   }
 
   const std::uint64_t new_length = std::max(length_, allocator.end());
-  if (new_length > kMaxArchiveSize) {
-    return std::unexpected(archive_too_large(new_length));
+  if (auto fits = check_archive_end(new_length); !fits) {
+    return std::unexpected(std::move(fits.error()));
   }
   DatHeader header = header_;
   header.root_offset = tree.root_offset();

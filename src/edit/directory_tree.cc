@@ -1,11 +1,10 @@
 #include "edit/directory_tree.h"
 
 #include <algorithm>
+#include <map>
 #include <string>
-#include <unordered_set>
 
-#include "format/block_chain.h"
-#include "quillstone_dat/dat_database.h"
+#include "format/directory_walk.h"
 #include "write/directory_plan.h"
 
 namespace quillstone_dat {
@@ -26,61 +25,52 @@ std::size_t lower_index(const std::vector<DatFileEntry>& entries,
 }  // namespace
 
 DatResult<DirectoryTree> DirectoryTree::load(const FileExtPolyfill& file,
-                                             std::uint32_t block_size,
-                                             std::uint32_t root,
+                                             const DatHeader& header,
                                              std::uint64_t length_hint) {
   DirectoryTree tree;
-  if (root == 0) return tree;
-  std::vector<std::uint32_t> visited;
-  auto index = tree.load_node(file, block_size, root, length_hint, 1, visited);
-  if (!index) return std::unexpected(std::move(index.error()));
-  tree.root_ = *index;
-  std::optional<std::uint32_t> leaf_depth;
-  std::optional<std::uint32_t> last_id;
-  tree.fault_ = tree.check_shape(*index, 1, leaf_depth, last_id);
+  // The nodes from the root down to the one visited last: a node's parent
+  // is the last node visited one level above it.
+  std::vector<std::size_t> path;
+  auto walked = walk_directory(
+      file, header, length_hint, [&](const VisitedNode& visited) {
+        const std::size_t index = tree.new_node();
+        Node& node = tree.nodes_[index];
+        node.offset = visited.offset;
+        const auto used = visited.node.used_entries();
+        node.entries.assign(used.begin(), used.end());
+        for (const std::uint32_t branch : visited.node.child_branches()) {
+          if (branch == 0 && !tree.fault_) {
+            tree.fault_ =
+                "node " + std::to_string(visited.offset) + " lacks a child";
+          }
+        }
+        path.resize(visited.depth - 1);
+        if (path.empty()) {
+          tree.root_ = index;
+        } else {
+          tree.nodes_[path.back()].children.push_back(index);
+        }
+        path.push_back(index);
+      });
+  if (!walked) return std::unexpected(std::move(walked.error()));
+  if (tree.root_) {
+    std::optional<std::uint32_t> leaf_depth;
+    std::optional<std::uint32_t> last_id;
+    tree.fault_ = tree.check_shape(*tree.root_, 1, leaf_depth, last_id);
+  }
   return tree;
 }
 
-DatResult<std::size_t> DirectoryTree::load_node(
-    const FileExtPolyfill& file, std::uint32_t block_size, std::uint32_t offset,
-    std::uint64_t length_hint, std::uint32_t depth,
-    std::vector<std::uint32_t>& visited) {
-  if (depth > DatDatabase::kMaxDirectoryDepth) {
-    return std::unexpected(
-        DatError::corruption("directory nests deeper than " +
-                             std::to_string(DatDatabase::kMaxDirectoryDepth) +
-                             " levels at node " + std::to_string(offset)));
+std::vector<DatFileEntry> DirectoryTree::entries_as_read() const {
+  // Nodes were made in the order the walk visited them.
+  std::map<std::uint32_t, DatFileEntry> by_id;
+  for (const Node& node : nodes_) {
+    for (const DatFileEntry& entry : node.entries) by_id[entry.id] = entry;
   }
-  // Sorted, so that a shared subtree or a cycle is found in log time.
-  const auto at = std::ranges::lower_bound(visited, offset);
-  if (at != visited.end() && *at == offset) {
-    return std::unexpected(DatError::corruption("directory node at offset " +
-                                                std::to_string(offset) +
-                                                " is reached twice"));
-  }
-  visited.insert(at, offset);
-  auto bytes =
-      read_block_chain(file, block_size, offset, kNodeSize, length_hint);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  auto record =
-      decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
-  if (!record) return std::unexpected(DatError(std::move(record.error())));
-
-  const std::size_t index = new_node();
-  nodes_[index].offset = offset;
-  const auto used = record->used_entries();
-  nodes_[index].entries.assign(used.begin(), used.end());
-  for (const std::uint32_t branch : record->child_branches()) {
-    if (branch == 0) {
-      if (!fault_) fault_ = "node " + std::to_string(offset) + " lacks a child";
-      continue;
-    }
-    auto child =
-        load_node(file, block_size, branch, length_hint, depth + 1, visited);
-    if (!child) return child;
-    nodes_[index].children.push_back(*child);
-  }
-  return index;
+  std::vector<DatFileEntry> entries;
+  entries.reserve(by_id.size());
+  for (const auto& [id, entry] : by_id) entries.push_back(entry);
+  return entries;
 }
 
 std::optional<std::string> DirectoryTree::check_shape(

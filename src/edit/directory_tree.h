@@ -23,6 +23,7 @@
 
 #include "format/records.h"
 #include "quillstone_dat/dat_file_entry.h"
+#include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 
@@ -38,11 +39,10 @@ class DirectoryTree {
  public:
   static constexpr std::size_t kMinDegree = 31;
 
-  // Reads the tree at `root` (0: empty) as the reader's walk does, with
-  // the same errors for a node reached twice or a tree nested too deep.
+  // Reads the tree at header.root_offset (0: empty) through the one walk
+  // of the directory (format/directory_walk.h), so with the reader's errors.
   static DatResult<DirectoryTree> load(const FileExtPolyfill& file,
-                                       std::uint32_t block_size,
-                                       std::uint32_t root,
+                                       const DatHeader& header,
                                        std::uint64_t length_hint);
 
   // A balanced tree of new nodes over `entries`, sorted by id without
@@ -55,6 +55,10 @@ class DirectoryTree {
   // order or repeated, leaves at different depths, a missing child, a node
   // below the root without entries. Nothing for a sound tree.
   const std::optional<std::string>& shape_fault() const { return fault_; }
+
+  // What a reader's table holds of a loaded tree, whatever its shape: every
+  // entry, the one met last in walk order for an id met twice, sorted by id.
+  std::vector<DatFileEntry> entries_as_read() const;
 
   const DatFileEntry* find(std::uint32_t id) const;
   // Returns the entry replaced, if any.
@@ -94,12 +98,6 @@ class DirectoryTree {
     std::vector<std::size_t> children;  // indices into nodes_; none: a leaf
   };
 
-  DatResult<std::size_t> load_node(const FileExtPolyfill& file,
-                                   std::uint32_t block_size,
-                                   std::uint32_t offset,
-                                   std::uint64_t length_hint,
-                                   std::uint32_t depth,
-                                   std::vector<std::uint32_t>& visited);
   std::optional<std::string> check_shape(
       std::size_t index, std::uint32_t depth,
       std::optional<std::uint32_t>& leaf_depth,

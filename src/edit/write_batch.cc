@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "format/records.h"
+#include "format/chain_layout.h"
 
 namespace quillstone_dat {
 
@@ -16,7 +16,7 @@ constexpr std::uint64_t kMaxJoinedGap = 64 * 1024;
 
 std::vector<ByteRange> WriteBatch::add_chain(
     const ChainPlacement& chain, std::span<const std::uint8_t> bytes) {
-  const std::size_t payload = block_size_ - kNextFieldSize;
+  const std::size_t payload = ChainLayout(block_size_).payload();
   std::vector<ByteRange> held;
   std::size_t copied = 0;
   for (std::size_t i = 0; i < chain.blocks.size(); ++i) {

@@ -22,8 +22,8 @@ class WriteBatch {
  public:
   explicit WriteBatch(std::uint32_t block_size) : block_size_(block_size) {}
 
-  // Lays `bytes` out over `chain`: every block but the last carries
-  // block_size - 4 bytes, the last the rest. Returns the byte ranges the
+  // Lays `bytes` out over `chain`: every block but the last carries a
+  // block's payload, the last the rest. Returns the byte ranges the
   // chain holds once written.
   std::vector<ByteRange> add_chain(const ChainPlacement& chain,
                                    std::span<const std::uint8_t> bytes);

@@ -1,8 +1,8 @@
-#include "quillstone_dat/error.h"
-
 #include <string_view>
 
 #include "error/escape.h"
+#include "quillstone_dat/error.h"
+#include "quillstone_dat/error_context.h"
 
 namespace quillstone_dat {
 
@@ -29,9 +29,22 @@ Overloaded(Ts...) -> Overloaded<Ts...>;
 
 BinReadError& BinReadError::with_context(std::string message,
                                          std::source_location where) {
-  frames_.push_back(ContextFrame{std::move(message),
-                                 std::string(short_source_path(where.file_name())),
-                                 where.line()});
+  frames_.push_back(ContextFrame{
+      std::move(message), std::string(short_source_path(where.file_name())),
+      where.line()});
+  return *this;
+}
+
+BinReadError& BinReadError::in_field(const char* record, const char* field,
+                                     std::source_location where) {
+  record_ = record;
+  field_ = field;
+  return with_context(
+      std::string("While parsing field '") + field + "' in " + record, where);
+}
+
+BinReadError& BinReadError::counting_entries(std::uint32_t count) {
+  counted_entries_ = count;
   return *this;
 }
 
@@ -44,8 +57,9 @@ std::string BinReadError::debug() const {
   std::string text = "\n ---------- Backtrace ----------\n  0: " + cause + "\n";
   for (std::size_t i = 0; i < frames_.size(); ++i) {
     const ContextFrame& frame = frames_[i];
-    text += "  " + std::to_string(i + 1) + ": " + frame.message + "\n       at " +
-            frame.file + ":" + std::to_string(frame.line) + "\n";
+    text += "  " + std::to_string(i + 1) + ": " + frame.message +
+            "\n       at " + frame.file + ":" + std::to_string(frame.line) +
+            "\n";
   }
   text += " -------------------------------\n";
   return text;
@@ -91,6 +105,11 @@ DatError DatError::other(std::string text) {
 }
 
 DatError::Kind DatError::kind() const { return kind_; }
+
+DatError& DatError::set_context(ErrorContext context) {
+  context_ = std::make_shared<const ErrorContext>(std::move(context));
+  return *this;
+}
 
 const IoError* DatError::io_error() const {
   if (const auto* io = std::get_if<IoError>(&payload_)) return io;
@@ -166,41 +185,6 @@ std::string DatError::debug() const {
           },
       },
       payload_);
-}
-
-std::string DatError::message() const {
-  switch (kind_) {
-    case Kind::kIo:
-      return "I/O error: " + io_error()->message();
-    case Kind::kBinRead: {
-      const BinReadError& bin = *bin_read_error();
-      std::string text = "malformed record: " + bin.cause().message();
-      if (!bin.frames().empty()) text += " (" + bin.frames().back().message + ")";
-      return text;
-    }
-    case Kind::kNotFound:
-      return "no file with id " + std::to_string(*file_id());
-    case Kind::kDuplicateId:
-      return "duplicate file id " + std::to_string(*file_id());
-    case Kind::kDuplicateNamespacedId:
-      return "duplicate file id " + std::to_string(*file_id()) +
-             " in namespace " + std::string(text());
-    case Kind::kInvalidMagic:
-      return "invalid magic: " + std::string(text());
-    case Kind::kUnsupportedVersion:
-      return "unsupported version " + std::to_string(*number());
-    case Kind::kInvalidNamespace:
-      return "invalid namespace: " + std::string(text());
-    case Kind::kCorruption:
-      return "corrupt archive: " + std::string(text());
-    case Kind::kDecompressionFailed:
-      return "decompression failed: " + std::to_string(*number());
-    case Kind::kPathError:
-      return "cannot open " + path()->string() + ": " + io_error()->message();
-    case Kind::kOther:
-      break;
-  }
-  return std::string(text());
 }
 
 std::string_view to_string(DatError::Kind kind) {

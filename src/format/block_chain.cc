@@ -8,7 +8,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "format/chain_layout.h"
 #include "format/records.h"
+#include "quillstone_dat/error_context.h"
 
 namespace quillstone_dat {
 
@@ -20,8 +22,7 @@ constexpr std::size_t kBatchBlocks = 256;
 // A batch is read with its next fields in place, four bytes a block, into
 // the result just past what has been copied; this much room beyond the
 // chain's size lets the last batch do the same.
-constexpr std::size_t kBatchSlack = 4 * kBatchBlocks;
-constexpr std::uint32_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kBatchSlack = kNextFieldSize * kBatchBlocks;
 
 DatError payload_out_of_range(std::uint32_t block) {
   return DatError::corruption("block at offset " + std::to_string(block) +
@@ -77,7 +78,7 @@ class ChainWalk {
   ChainWalk(const FileExtPolyfill& file, std::uint32_t block_size,
             std::uint32_t offset, std::uint32_t size, std::uint64_t length_hint)
       : file_(file),
-        block_size_(block_size),
+        layout_(block_size),
         size_(size),
         length_hint_(length_hint),
         current_(offset),
@@ -86,7 +87,7 @@ class ChainWalk {
   DatResult<std::vector<std::uint8_t>> run() {
     while (copied_ < size_) {
       if (copied_ >= length_hint_ && repeat_if_looping()) break;
-      auto step = block_size_ > 4 ? batch_step() : plain_step();
+      auto step = layout_.has_payload() ? batch_step() : plain_step();
       if (!step) return std::unexpected(std::move(step.error()));
     }
     return buffer_.take();
@@ -94,7 +95,7 @@ class ChainWalk {
 
  private:
   std::size_t remaining() const { return size_ - copied_; }
-  std::size_t payload() const { return block_size_ - 4; }
+  std::size_t payload() const { return layout_.payload(); }
 
   // A chain that has yielded more bytes than the archive holds is likely
   // to loop. Each step starts where the one before it jumped to, so once
@@ -124,7 +125,7 @@ class ChainWalk {
   // One block, read as the format describes it: the next field, then the
   // payload; a next field of 0 brings the whole rest.
   DatResult<void> plain_step() {
-    if (current_ > kMaxOffset - kNextFieldSize) {
+    if (!payload_offset_fits(current_)) {
       return std::unexpected(payload_out_of_range(current_));
     }
     std::array<std::uint8_t, kNextFieldSize> next_field;
@@ -134,8 +135,8 @@ class ChainWalk {
     const std::uint32_t next = decode_next_field(next_field.data());
     if (next == 0)
       return read_rest_contiguously(std::uint64_t{current_} + kNextFieldSize);
-    if (block_size_ <= kNextFieldSize)
-      return std::unexpected(block_too_small(block_size_));
+    if (!layout_.has_payload())
+      return std::unexpected(block_too_small(layout_.block_size()));
     const std::size_t n = std::min(remaining(), payload());
     if (auto read = file_.read_exact_at_compat({buffer_.room(copied_, n), n},
                                                current_ + kNextFieldSize);
@@ -155,42 +156,46 @@ class ChainWalk {
   // to one plain step, so that the end of the file is met exactly as the
   // plain walk meets it.
   DatResult<void> batch_step() {
-    if (current_ > kMaxOffset - kNextFieldSize) {
+    if (!payload_offset_fits(current_)) {
       return std::unexpected(payload_out_of_range(current_));
     }
-    const std::size_t needed = (remaining() + payload() - 1) / payload();
-    const std::size_t fits = (kMaxOffset - 4 - current_) / block_size_ +
-                             1;  // offsets within 32 bits
+    const std::uint32_t block_size = layout_.block_size();
+    const std::size_t needed = layout_.blocks_for(remaining());
+    // Blocks whose payload offsets stay within 32 bits.
+    const std::size_t fits =
+        (kMaxArchiveSize - kNextFieldSize - current_) / block_size + 1;
     const std::size_t blocks = std::min({needed, batch_limit_, fits});
 
     const std::size_t batch_bytes = std::min(remaining(), blocks * payload());
-    const std::size_t total = batch_bytes + 4 * blocks;
-    std::uint8_t* const out = buffer_.room(copied_, batch_bytes, 4 * blocks);
+    const std::size_t total = batch_bytes + kNextFieldSize * blocks;
+    std::uint8_t* const out =
+        buffer_.room(copied_, batch_bytes, kNextFieldSize * blocks);
     auto read = file_.read_at({out, total}, current_);
     if (!read && read.error().kind() != IoErrorKind::kInterrupted) {
       return std::unexpected(std::move(read.error()));
     }
     if (!read || *read < total) return plain_step();
 
-    // Block i lies at out + i * block_size_ and its payload goes to
+    // Block i lies at out + i * block_size and its payload goes to
     // out + i * payload(): below where it was read and short of block
     // i + 1, so each next field is read before anything overwrites it.
     std::size_t used = 0;
     while (used < blocks) {
       const std::uint32_t block = current_;
-      const std::uint8_t* const raw = out + used * block_size_;
+      const std::uint8_t* const raw = out + used * block_size;
       const std::uint32_t next = decode_next_field(raw);
       // The block's payload was read from block + 4 whatever its next field
       // says; with next 0 the rest follows it directly.
       const std::size_t n = std::min(remaining(), payload());
-      std::memmove(out + used * payload(), raw + 4, n);
+      std::memmove(out + used * payload(), raw + kNextFieldSize, n);
       ++used;
       copied_ += n;
       if (next == 0) {
-        return read_rest_contiguously(std::uint64_t{block} + 4 + n);
+        return read_rest_contiguously(std::uint64_t{block} + kNextFieldSize +
+                                      n);
       }
       current_ = next;
-      if (next != block + block_size_) break;
+      if (next != block + block_size) break;
     }
     // Guess no further ahead than twice the run just found, so a scattered
     // chain does not read many blocks to keep one.
@@ -219,7 +224,7 @@ class ChainWalk {
   }
 
   const FileExtPolyfill& file_;
-  const std::uint32_t block_size_;
+  const ChainLayout layout_;
   const std::size_t size_;
   const std::uint64_t length_hint_;
   std::uint32_t current_;
@@ -238,6 +243,21 @@ DatResult<std::vector<std::uint8_t>> read_block_chain(
     std::uint32_t size, std::uint64_t length_hint) {
   if (size == 0) return std::vector<std::uint8_t>{};
   return ChainWalk(file, block_size, offset, size, length_hint).run();
+}
+
+DatResult<std::vector<std::uint8_t>> read_entry_chain(
+    const FileExtPolyfill& file, const DatHeader& header,
+    const DatFileEntry& entry, std::uint64_t length_hint) {
+  auto stored = read_block_chain(file, header.block_size, entry.offset,
+                                 entry.size, length_hint);
+  if (!stored) {
+    ErrorContext context;
+    context.archive_length = length_hint;
+    context.header = header;
+    context.entry = entry;
+    stored.error().set_context(std::move(context));
+  }
+  return stored;
 }
 
 // ---------------------------------------------------------------------------
@@ -271,7 +291,7 @@ class NextFieldReader {
 
   NextFieldReader(const FileExtPolyfill& file, std::uint64_t file_length,
                   std::uint32_t block_size)
-      : file_(file), file_length_(file_length), block_size_(block_size) {}
+      : file_(file), file_length_(file_length), layout_(block_size) {}
 
   // The next field of `block`, which holds `remaining` bytes of the chain
   // from its payload on. Precondition: block + 4 <= file_length.
@@ -294,11 +314,11 @@ class NextFieldReader {
  private:
   void refill(std::uint32_t block, std::uint64_t remaining) {
     window_.clear();
-    const std::uint64_t payload =
-        block_size_ > kNextFieldSize ? block_size_ - kNextFieldSize : 1;
-    const std::uint64_t blocks = (remaining + payload - 1) / payload;
+    // Without payload, each block yields at most one byte of the rest.
+    const std::uint64_t blocks =
+        layout_.has_payload() ? layout_.blocks_for(remaining) : remaining;
     const std::uint64_t wanted =
-        std::min({std::uint64_t{kWindowBytes}, blocks * block_size_,
+        std::min({std::uint64_t{kWindowBytes}, blocks * layout_.block_size(),
                   file_length_ - block});
     if (wanted <= kNextFieldSize) return;
     window_.resize(static_cast<std::size_t>(wanted));
@@ -309,7 +329,7 @@ class NextFieldReader {
 
   const FileExtPolyfill& file_;
   const std::uint64_t file_length_;
-  const std::uint32_t block_size_;
+  const ChainLayout layout_;
   std::vector<std::uint8_t> window_;
   std::uint64_t start_ = 0;
 };
@@ -317,6 +337,7 @@ class NextFieldReader {
 ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
                          std::uint32_t block_size, std::uint32_t offset,
                          std::uint32_t size) {
+  const ChainLayout layout(block_size);
   ChainExtent extent;
   std::unordered_set<std::uint32_t> visited;
   NextFieldReader next_fields(file, file_length, block_size);
@@ -330,7 +351,7 @@ ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
                           std::to_string(remaining) + " bytes still to read"};
       break;
     }
-    if (block > kMaxOffset - kNextFieldSize) {
+    if (!payload_offset_fits(block)) {
       extent.fault = unreadable(payload_out_of_range(block));
       break;
     }
@@ -347,14 +368,13 @@ ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
       break;
     }
     const std::uint32_t next = *next_field;
-    if (next != 0 && block_size <= kNextFieldSize) {
+    if (next != 0 && !layout.has_payload()) {
       extent.fault = unreadable(block_too_small(block_size));
       break;
     }
     const std::uint64_t carried =
-        next == 0
-            ? remaining
-            : std::min<std::uint64_t>(remaining, block_size - kNextFieldSize);
+        next == 0 ? remaining
+                  : std::min<std::uint64_t>(remaining, layout.payload());
     const std::uint64_t end = block + std::uint64_t{kNextFieldSize} + carried;
     if (end > file_length) {
       extent.fault = {ChainFault::Kind::kOutsideFile,

@@ -1,12 +1,5 @@
-// Reading block chains. All stored data after the header lies in chains of
-// block_size-byte blocks:
-//
-//   0  u32 next   absolute offset of the next block; 0: no block follows,
-//                 and every byte still missing follows this field
-//                 contiguously, past the block's end if need be
-//   4  payload    block_size - 4 bytes of the stored data
-//
-// A chain carries no length: the caller's `size` ends the walk, so a chain
+// Reading block chains, laid out as format/chain_layout.h says. A chain
+// carries no length: the caller's `size` ends the walk, so a chain
 // that loops back on itself ends too.
 
 #ifndef QUILLSTONE_DAT_FORMAT_BLOCK_CHAIN_H_
@@ -17,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "format/chain_layout.h"
+#include "quillstone_dat/dat_file_entry.h"
+#include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 
@@ -31,14 +27,16 @@ DatResult<std::vector<std::uint8_t>> read_block_chain(
     const FileExtPolyfill& file, std::uint32_t block_size, std::uint32_t offset,
     std::uint32_t size, std::uint64_t length_hint);
 
+// The stored bytes of `entry` in the archive that `header` heads, read as
+// above. A failure carries the entry, the header and `length_hint` as its
+// ErrorContext.
+DatResult<std::vector<std::uint8_t>> read_entry_chain(
+    const FileExtPolyfill& file, const DatHeader& header,
+    const DatFileEntry& entry, std::uint64_t length_hint);
+
 // ---------------------------------------------------------------------------
 // Where a chain lies: the byte ranges that reading it touches, for checking
 // an archive's layout.
-
-struct ByteRange {
-  std::uint64_t begin = 0;
-  std::uint64_t end = 0;  // one past the last byte
-};
 
 // Why an extent walk stopped before it had `size` bytes.
 struct ChainFault {

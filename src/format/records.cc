@@ -1,7 +1,6 @@
 #include "format/records.h"
 
 #include <algorithm>
-#include <string>
 #include <type_traits>
 
 namespace quillstone_dat {
@@ -53,8 +52,7 @@ class FieldDecoder {
     if (error_) return nullptr;
     if (bytes_.size() - position_ < count) {
       error_.emplace(error_at_end_ ? *error_at_end_ : eof_cause());
-      error_->with_context(std::string("While parsing field '") + field +
-                           "' in " + record_);
+      error_->in_field(record_, field);
       return nullptr;
     }
     const std::uint8_t* const p = bytes_.data() + position_;
@@ -132,6 +130,7 @@ std::expected<DirectoryNode, BinReadError> decode_directory_node(
       bytes.subspan(kNodeBranches * 4 + 4);
   if (node.entry_count > kNodeMaxEntries) {
     auto past_end = decode_entry(entry_bytes.subspan(entry_bytes.size()));
+    past_end.error().counting_entries(node.entry_count);
     return std::unexpected(std::move(past_end.error()));
   }
   for (std::uint32_t i = 0; i < node.entry_count; ++i) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/block_chain.h"
+#include "format/chain_layout.h"
 #include "format/records.h"
 #include "quillstone_dat/lrs.h"
 
@@ -21,9 +22,6 @@ namespace {
 constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
 // Bounds the per-window bookkeeping when a window spans many empty files.
 constexpr std::size_t kMaxFilesPerWindow = std::size_t{1} << 16;
-// Block offsets are 32 bits wide; a chain reaching past them is left to
-// the chain reader and its errors.
-constexpr std::uint64_t kOffsetLimit = std::uint64_t{1} << 32;
 
 struct PlannedFile {
   const DatFileEntry* entry;
@@ -41,8 +39,11 @@ bool before(const PlannedFile& a, const PlannedFile& b) {
 class BatchPass {
  public:
   BatchPass(const BatchSource& source, const BatchOptions& options,
-            BatchVisitorRef visit)
-      : source_(source), options_(options), visit_(visit) {}
+            detail::BatchVisitorRef visit)
+      : source_(source),
+        options_(options),
+        visit_(visit),
+        layout_(source.header.block_size) {}
 
   void run(std::span<const PlannedFile> plan) {
     std::size_t first = 0;
@@ -55,21 +56,17 @@ class BatchPass {
   }
 
  private:
-  std::uint64_t payload() const { return source_.block_size - kNextFieldSize; }
-
   // Where the chain of `entry` ends if its blocks lie back to back: each
   // block's next field plus the payload. Nothing for a chain that is never
   // served from a window: an empty one, one longer than the window, or one
-  // reaching past the archive or past 32-bit offsets.
+  // reaching past the archive or past 32-bit offsets (left to the chain
+  // reader and its errors).
   std::optional<std::uint64_t> contiguous_end(const DatFileEntry& entry) const {
-    if (entry.size == 0 || source_.block_size <= kNextFieldSize) {
-      return std::nullopt;
-    }
-    const std::uint64_t blocks = (entry.size + payload() - 1) / payload();
-    const std::uint64_t span = entry.size + kNextFieldSize * blocks;
+    if (entry.size == 0 || !layout_.has_payload()) return std::nullopt;
+    const std::uint64_t span = layout_.contiguous_span(entry.size);
     const std::uint64_t end = entry.offset + span;
     if (span > options_.window_bytes || end > source_.length_at_open ||
-        end > kOffsetLimit) {
+        end > kMaxArchiveSize) {
       return std::nullopt;
     }
     return end;
@@ -151,9 +148,8 @@ class BatchPass {
     std::optional<std::span<const std::uint8_t>> stored;
     if (from_window) stored = compact_from_window(entry);
     if (!stored) {
-      auto read =
-          read_block_chain(source_.file, source_.block_size, entry.offset,
-                           entry.size, source_.length_at_open);
+      auto read = read_entry_chain(source_.file, source_.header, entry,
+                                   source_.length_at_open);
       if (!read) return std::unexpected(std::move(read.error()));
       alone_ = std::move(*read);
       stored = alone_;
@@ -172,12 +168,13 @@ class BatchPass {
   std::optional<std::span<const std::uint8_t>> compact_from_window(
       const DatFileEntry& entry) {
     const std::uint64_t begin = entry.offset - window_begin_;
-    const std::uint64_t blocks = (entry.size + payload() - 1) / payload();
-    if (begin + entry.size + kNextFieldSize * blocks > filled_) {
+    if (begin + layout_.contiguous_span(entry.size) > filled_) {
       return std::nullopt;
     }
+    const std::uint64_t blocks = layout_.blocks_for(entry.size);
+    const std::uint64_t payload = layout_.payload();
     std::uint8_t* const chain = window_.get() + begin;
-    const std::uint64_t block_size = source_.block_size;
+    const std::uint64_t block_size = layout_.block_size();
     std::uint64_t taken = blocks;  // blocks whose payloads the chain uses
     for (std::uint64_t j = 0; j + 1 < blocks; ++j) {
       const std::uint32_t next = decode_next_field(chain + j * block_size);
@@ -190,8 +187,8 @@ class BatchPass {
     std::uint8_t* const out = chain + kNextFieldSize;
     for (std::uint64_t j = 1; j < taken; ++j) {
       const std::uint64_t n =
-          j + 1 < taken ? payload() : entry.size - j * payload();
-      std::memmove(out + j * payload(), chain + j * block_size + kNextFieldSize,
+          j + 1 < taken ? payload : entry.size - j * payload;
+      std::memmove(out + j * payload, chain + j * block_size + kNextFieldSize,
                    n);
     }
     return std::span<const std::uint8_t>(out, entry.size);
@@ -199,7 +196,8 @@ class BatchPass {
 
   const BatchSource& source_;
   const BatchOptions& options_;
-  const BatchVisitorRef visit_;
+  const detail::BatchVisitorRef visit_;
+  const ChainLayout layout_;
 
   std::unique_ptr<std::uint8_t[]> window_;
   std::size_t capacity_ = 0;
@@ -216,7 +214,8 @@ class BatchPass {
 }  // namespace
 
 void read_in_batches(const BatchSource& source, const FileSelection& selection,
-                     const BatchOptions& options, BatchVisitorRef visit) {
+                     const BatchOptions& options,
+                     detail::BatchVisitorRef visit) {
   std::vector<PlannedFile> plan;
   if (selection.is_all()) {
     plan.reserve(source.files.size());

@@ -12,22 +12,24 @@
 #include <cstdint>
 
 #include "quillstone_dat/batch_read.h"
+#include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 #include "quillstone_dat/file_table.h"
 
 namespace quillstone_dat {
 
-// What a pass reads from: an open database's file, table and block size,
-// and the archive's length when it was opened.
+// What a pass reads from: an open database's file, table and header, and
+// the archive's length when it was opened.
 struct BatchSource {
   const FileExtPolyfill& file;
   const FileTable& files;
-  std::uint32_t block_size;
+  const DatHeader& header;
   std::uint64_t length_at_open;
 };
 
 void read_in_batches(const BatchSource& source, const FileSelection& selection,
-                     const BatchOptions& options, BatchVisitorRef visit);
+                     const BatchOptions& options,
+                     detail::BatchVisitorRef visit);
 
 }  // namespace quillstone_dat
 

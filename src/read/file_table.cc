@@ -112,4 +112,18 @@ void FileTable::rehash(std::size_t capacity) {
   }
 }
 
+std::vector<DatFileEntry> FileTable::sorted_entries() const {
+  std::vector<DatFileEntry> entries(begin(), end());
+  std::ranges::sort(entries, {}, &DatFileEntry::id);
+  return entries;
+}
+
+std::vector<std::uint32_t> FileTable::sorted_ids() const {
+  std::vector<std::uint32_t> ids;
+  ids.reserve(size_);
+  for (const DatFileEntry& entry : *this) ids.push_back(entry.id);
+  std::ranges::sort(ids);
+  return ids;
+}
+
 }  // namespace quillstone_dat

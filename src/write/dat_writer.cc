@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "format/chain_layout.h"
 #include "format/records.h"
 #include "utils/staged_file.h"
 #include "write/directory_plan.h"
@@ -17,40 +18,29 @@ namespace quillstone_dat {
 
 namespace {
 
-constexpr std::uint64_t kMaxArchiveSize =
-    std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
 
-DatError archive_too_large(std::uint64_t end) {
-  return DatError::other("archive would reach " + std::to_string(end) +
-                         " bytes, past the 4 GiB that 32-bit offsets address");
-}
-
-// Blocks of a chain of `size` bytes; an empty chain still takes one block,
-// so that every entry points at a block of its own.
-std::uint64_t block_count(std::uint64_t size, std::uint32_t block_size) {
-  const std::uint64_t payload = block_size - 4;
-  return std::max<std::uint64_t>(1, (size + payload - 1) / payload);
-}
-
-// Hands out chains front to back in consecutive, block-aligned blocks.
+// Hands out chains front to back in consecutive, block-aligned blocks. An
+// empty chain still takes a block, so that every entry points at a block
+// of its own.
 class BlockLayout {
  public:
-  explicit BlockLayout(std::uint32_t block_size) : block_size_(block_size) {}
+  explicit BlockLayout(std::uint32_t block_size) : layout_(block_size) {}
 
   // The offset of the first block of a chain of `size` bytes; fails when the
   // chain would end past 4 GiB.
   DatResult<std::uint32_t> allocate(std::uint64_t size) {
-    const std::uint64_t block_size = block_size_;
-    const std::uint64_t start =
-        (end_ + block_size - 1) / block_size * block_size;
+    const std::uint64_t start = layout_.round_up(end_);
     // A size this large has no 32-bit entry anyway; it is refused before
     // the product below could overflow.
-    if (size > kMaxStoredSize)
+    if (size > kMaxStoredSize) {
       return std::unexpected(archive_too_large(start + size));
+    }
     const std::uint64_t end =
-        start + block_count(size, block_size_) * block_size;
-    if (end > kMaxArchiveSize) return std::unexpected(archive_too_large(end));
+        start + layout_.blocks_for(size) * layout_.block_size();
+    if (auto fits = check_archive_end(end); !fits) {
+      return std::unexpected(std::move(fits.error()));
+    }
     end_ = end;
     return static_cast<std::uint32_t>(start);
   }
@@ -58,7 +48,7 @@ class BlockLayout {
   std::uint64_t end() const { return end_; }
 
  private:
-  std::uint32_t block_size_;
+  ChainLayout layout_;
   std::uint64_t end_ = kHeaderEnd;
 };
 
@@ -125,8 +115,9 @@ class ArchiveOutput {
 void write_chain(ArchiveOutput& out, std::uint32_t offset,
                  std::span<const std::uint8_t> bytes,
                  std::uint32_t block_size) {
-  const std::size_t payload = block_size - 4;
-  const std::uint64_t blocks = block_count(bytes.size(), block_size);
+  const ChainLayout layout(block_size);
+  const std::size_t payload = layout.payload();
+  const std::uint64_t blocks = layout.blocks_for(bytes.size());
   out.skip_to(offset);
   for (std::uint64_t block = 0; block < blocks; ++block) {
     const bool last = block + 1 == blocks;

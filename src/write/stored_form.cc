@@ -2,12 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 
 #include "quillstone_dat/lrs.h"
 #include "utils/posix_file.h"
+#include "utils/shown_numbers.h"
 
 namespace quillstone_dat {
 
@@ -41,9 +41,7 @@ DatResult<std::vector<std::uint8_t>> read_contents(
 }  // namespace
 
 DatError file_too_large(std::uint32_t id, std::uint64_t size) {
-  char hex_id[16];
-  std::snprintf(hex_id, sizeof hex_id, "0x%08X", id);
-  return DatError::other("file " + std::string(hex_id) + " holds " +
+  return DatError::other("file " + shown_id(id) + " holds " +
                          std::to_string(size) +
                          " bytes, more than a 32-bit size can state");
 }

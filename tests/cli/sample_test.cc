@@ -11,6 +11,7 @@
 
 #include "cli/folder_files.h"
 #include "cli/tool_process.h"
+#include "format/directory_walk.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 
@@ -25,7 +26,7 @@ std::uint32_t directory_depth(const DatDatabase& db) {
   for (std::uint32_t node = db.header().root_offset; node != 0; ++depth) {
     const auto decoded = read_directory_node(db, node);
     if (!decoded) ADD_FAILURE() << decoded.error().debug();
-    if (!decoded || depth > DatDatabase::kMaxDirectoryDepth) return 0;
+    if (!decoded || depth > kMaxDirectoryDepth) return 0;
     node = decoded->branches[0];
   }
   return depth;
