@@ -41,12 +41,11 @@
 #include <vector>
 
 #include "quillstone_dat/dat_file_entry.h"
-#include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/error.h"
+#include "quillstone_dat/writable_file.h"
+#include "quillstone_dat/writer_file.h"
 
 namespace quillstone_dat {
-
-class WritableFile;
 
 // What a commit changed.
 struct CommitSummary {
@@ -100,9 +99,9 @@ class DatEditor {
   static DatResult<DatEditor> open(const std::filesystem::path& path,
                                    EditorOptions options = {});
 
-  // The same over `file` (src/utils/writable_file.h, the library's
-  // internal file interface): how the tests put a simulated disk beneath
-  // the editor.
+  // The same over `file`, a WritableFile of the caller's (an archive in
+  // memory, say, or a disk that simulates power cuts). The caller keeps
+  // other editors off it: only the path overload takes the lock.
   static DatResult<DatEditor> open(std::shared_ptr<WritableFile> file,
                                    EditorOptions options = {});
 

@@ -44,7 +44,7 @@ struct DatHeader {
 // DatHeader or const DatHeader. The names are the ones errors and the tool
 // show ("magic", "block_size", ...).
 template <typename Header, typename Visitor>
-  requires std::is_same_v<std::remove_const_t<Header>, DatHeader>
+requires std::is_same_v<std::remove_const_t<Header>, DatHeader>
 void for_each_header_field(Header& header, Visitor&& visit) {
   visit("magic", header.magic);
   visit("block_size", header.block_size);

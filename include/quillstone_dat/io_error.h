@@ -34,7 +34,8 @@ class IoError {
  public:
   IoError(IoErrorKind kind, std::string message);
 
-  // The error of a failed system call: kind and message come from `errno_value`.
+  // The error of a failed system call: kind and message come from
+  // `errno_value`.
   static IoError from_errno(int errno_value);
   // End of data inside a fixed-width field: "failed to fill whole buffer".
   static IoError fill_whole_buffer();

@@ -42,16 +42,4 @@ DatResult<ChainPlacement> BlockAllocator::place(std::uint64_t size) {
   return chain;
 }
 
-std::uint32_t BlockAllocator::remaining_head() const {
-  return taken_ < list_.blocks.size() ? list_.blocks[taken_] : 0;
-}
-
-std::uint32_t BlockAllocator::remaining_tail() const {
-  return taken_ < list_.blocks.size() ? list_.blocks.back() : 0;
-}
-
-std::uint32_t BlockAllocator::remaining_count() const {
-  return static_cast<std::uint32_t>(list_.blocks.size() - taken_);
-}
-
 }  // namespace quillstone_dat

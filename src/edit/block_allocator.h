@@ -1,5 +1,7 @@
 // BlockAllocator hands out the blocks of new chains: the free list's first,
 // in list order, then new ones from the append point on, block_size apart.
+// It leaves the list as it is; once the chains are committed, the list's
+// owner drops the blocks taken (FreeList::drop_front).
 //
 // A chain laid over free blocks F1..Fk gets exactly the next fields those
 // blocks already hold: F2..Fk, and for Fk its own list link. Only the
@@ -38,14 +40,11 @@ class BlockAllocator {
   // out nothing, when the chain would end past 4 GiB.
   DatResult<ChainPlacement> place(std::uint64_t size);
 
+  // Blocks taken from the front of the list.
   std::size_t reused() const { return taken_; }
   std::uint64_t appended() const { return appended_; }
   // The append point after every block handed out.
   std::uint64_t end() const { return end_; }
-  // The free list that is left: its first `reused()` blocks are gone.
-  std::uint32_t remaining_head() const;
-  std::uint32_t remaining_tail() const;
-  std::uint32_t remaining_count() const;
 
  private:
   const std::uint32_t block_size_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "format/directory_walk.h"
 #include "write/directory_plan.h"
@@ -147,8 +148,8 @@ std::optional<DatFileEntry> DirectoryTree::insert_or_replace(
       Node& node = nodes_[index];
       const std::size_t i = lower_index(node.entries, entry.id);
       if (i < node.entries.size() && node.entries[i].id == entry.id) {
-        node.entries[i] = entry;
         touch(index);
+        node.entries[i] = entry;
         return old;
       }
       index = node.children[i];
@@ -174,11 +175,11 @@ std::optional<DatFileEntry> DirectoryTree::insert_or_replace(
     }
     index = nodes_[index].children[i];
   }
+  touch(index);
   std::vector<DatFileEntry>& entries = nodes_[index].entries;
   entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(
                                        lower_index(entries, entry.id)),
                  entry);
-  touch(index);
   return std::nullopt;
 }
 
@@ -207,9 +208,9 @@ void DirectoryTree::erase_below(std::size_t index, std::uint32_t id) {
     const bool here =
         i < nodes_[index].entries.size() && nodes_[index].entries[i].id == id;
     if (nodes_[index].children.empty()) {
+      touch(index);
       nodes_[index].entries.erase(nodes_[index].entries.begin() +
                                   static_cast<std::ptrdiff_t>(i));
-      touch(index);
       return;
     }
     if (!here) {
@@ -225,8 +226,8 @@ void DirectoryTree::erase_below(std::size_t index, std::uint32_t id) {
       while (!nodes_[last].children.empty()) {
         last = nodes_[last].children.back();
       }
-      nodes_[index].entries[i] = nodes_[last].entries.back();
       touch(index);
+      nodes_[index].entries[i] = nodes_[last].entries.back();
       id = nodes_[index].entries[i].id;
       index = left;
     } else if (nodes_[right].entries.size() >= kMinDegree) {
@@ -234,8 +235,8 @@ void DirectoryTree::erase_below(std::size_t index, std::uint32_t id) {
       while (!nodes_[first].children.empty()) {
         first = nodes_[first].children.front();
       }
-      nodes_[index].entries[i] = nodes_[first].entries.front();
       touch(index);
+      nodes_[index].entries[i] = nodes_[first].entries.front();
       id = nodes_[index].entries[i].id;
       index = right;
     } else {
@@ -256,6 +257,9 @@ std::size_t DirectoryTree::make_room(std::size_t parent, std::size_t i) {
     const std::size_t left = nodes_[parent].children[i - 1];
     Node& from = nodes_[left];
     if (from.entries.size() >= kMinDegree) {
+      touch(parent);
+      touch(left);
+      touch(child);
       Node& to = nodes_[child];
       to.entries.insert(to.entries.begin(), nodes_[parent].entries[i - 1]);
       nodes_[parent].entries[i - 1] = from.entries.back();
@@ -264,9 +268,6 @@ std::size_t DirectoryTree::make_room(std::size_t parent, std::size_t i) {
         to.children.insert(to.children.begin(), from.children.back());
         from.children.pop_back();
       }
-      touch(parent);
-      touch(left);
-      touch(child);
       return child;
     }
   }
@@ -274,6 +275,9 @@ std::size_t DirectoryTree::make_room(std::size_t parent, std::size_t i) {
     const std::size_t right = nodes_[parent].children[i + 1];
     Node& from = nodes_[right];
     if (from.entries.size() >= kMinDegree) {
+      touch(parent);
+      touch(right);
+      touch(child);
       Node& to = nodes_[child];
       to.entries.push_back(nodes_[parent].entries[i]);
       nodes_[parent].entries[i] = from.entries.front();
@@ -282,9 +286,6 @@ std::size_t DirectoryTree::make_room(std::size_t parent, std::size_t i) {
         to.children.push_back(from.children.front());
         from.children.erase(from.children.begin());
       }
-      touch(parent);
-      touch(right);
-      touch(child);
       return child;
     }
     merge_children(parent, i);
@@ -300,6 +301,8 @@ std::size_t DirectoryTree::make_room(std::size_t parent, std::size_t i) {
 void DirectoryTree::split_child(std::size_t parent, std::size_t i) {
   const std::size_t full = nodes_[parent].children[i];
   const std::size_t half = new_node();
+  touch(parent);
+  touch(full);
   Node& from = nodes_[full];
   Node& to = nodes_[half];
   const auto median = static_cast<std::ptrdiff_t>(kMinDegree - 1);
@@ -315,16 +318,17 @@ void DirectoryTree::split_child(std::size_t parent, std::size_t i) {
                        up);
   above.children.insert(
       above.children.begin() + static_cast<std::ptrdiff_t>(i) + 1, half);
-  touch(parent);
-  touch(full);
 }
 
 // Children i and i + 1 of `parent`, and the entry between them, become
 // child i; child i + 1 goes.
 void DirectoryTree::merge_children(std::size_t parent, std::size_t i) {
+  const std::size_t left = nodes_[parent].children[i];
+  const std::size_t right = nodes_[parent].children[i + 1];
+  touch(parent);
+  touch(left);
+  touch(right);
   Node& above = nodes_[parent];
-  const std::size_t left = above.children[i];
-  const std::size_t right = above.children[i + 1];
   Node& into = nodes_[left];
   Node& from = nodes_[right];
   into.entries.push_back(above.entries[i]);
@@ -337,9 +341,6 @@ void DirectoryTree::merge_children(std::size_t parent, std::size_t i) {
   above.entries.erase(above.entries.begin() + static_cast<std::ptrdiff_t>(i));
   above.children.erase(above.children.begin() + static_cast<std::ptrdiff_t>(i) +
                        1);
-  touch(parent);
-  touch(left);
-  touch(right);
 }
 
 std::size_t DirectoryTree::new_node() {
@@ -349,8 +350,29 @@ std::size_t DirectoryTree::new_node() {
 
 void DirectoryTree::touch(std::size_t index) {
   Node& node = nodes_[index];
+  if (undo_ && index < undo_->node_count) {
+    undo_->saved.try_emplace(index, node);
+  }
   if (node.offset != 0) released_.push_back(node.offset);
   node.offset = 0;
+}
+
+void DirectoryTree::start_change() {
+  undo_ = Undo{{}, nodes_.size(), root_, released_.size()};
+}
+
+void DirectoryTree::keep_change() {
+  undo_.reset();
+  released_.clear();
+}
+
+void DirectoryTree::roll_back_change() {
+  if (!undo_) return;
+  for (auto& [index, node] : undo_->saved) nodes_[index] = std::move(node);
+  nodes_.resize(undo_->node_count);
+  root_ = undo_->root;
+  released_.resize(undo_->released_count);
+  undo_.reset();
 }
 
 void DirectoryTree::for_each_node(const VisitNode& visit) const {

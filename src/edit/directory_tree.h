@@ -8,6 +8,11 @@
 // Copy on write: a node that changes forgets its offset, and place() gives
 // it, and every node above it, a new one. The nodes on disk are never
 // written over; the offsets they leave behind are collected as released.
+//
+// A commit's changes are made in place and can be taken back whole if the
+// commit fails: start_change() begins keeping each node as it was before
+// its first change, so that undoing costs what the change touched, not the
+// tree's size.
 
 #ifndef QUILLSTONE_DAT_EDIT_DIRECTORY_TREE_H_
 #define QUILLSTONE_DAT_EDIT_DIRECTORY_TREE_H_
@@ -18,6 +23,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -85,11 +91,16 @@ class DirectoryTree {
   // The root's offset once placed; 0 for an empty tree.
   std::uint32_t root_offset() const;
 
-  // Offsets of the chains of nodes that changed or went since the last
-  // call.
-  std::vector<std::uint32_t> take_released() {
-    return std::exchange(released_, {});
-  }
+  // Offsets of the chains of nodes that changed or went and are not yet
+  // on disk as let go: since the last keep_change(), or since build().
+  std::span<const std::uint32_t> released() const { return released_; }
+
+  // Changes from start_change() on (inserts, erases, place()) are undone
+  // whole by roll_back_change(), or made final by keep_change(), which also
+  // forgets the offsets released: the commit has let them go.
+  void start_change();
+  void roll_back_change();
+  void keep_change();
 
  private:
   struct Node {
@@ -104,7 +115,7 @@ class DirectoryTree {
       std::optional<std::uint32_t>& last_id) const;
 
   std::size_t new_node();
-  // The node changed: its chain on disk no longer holds it.
+  // The node is about to change: its chain on disk will no longer hold it.
   void touch(std::size_t index);
   void split_child(std::size_t parent, std::size_t i);
   void merge_children(std::size_t parent, std::size_t i);
@@ -113,10 +124,20 @@ class DirectoryTree {
   DatResult<bool> place_below(std::size_t index, const Allocate& allocate,
                               std::vector<PlacedNode>& placed);
 
+  // What start_change() found: the nodes there were, each node as it was
+  // before its first change since, the root and the offsets released.
+  struct Undo {
+    std::unordered_map<std::size_t, Node> saved;
+    std::size_t node_count = 0;
+    std::optional<std::size_t> root;
+    std::size_t released_count = 0;
+  };
+
   std::vector<Node> nodes_;  // nodes merged away stay, unreachable
   std::optional<std::size_t> root_;
   std::vector<std::uint32_t> released_;
   std::optional<std::string> fault_;
+  std::optional<Undo> undo_;
 };
 
 }  // namespace quillstone_dat

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "format/records.h"
 #include "quillstone_dat/error.h"
@@ -63,6 +65,20 @@ class ChainLayout {
   // every block_size bytes from its start, the last one whole.
   constexpr ByteRange whole_blocks(const ByteRange& range) const {
     return {range.begin, range.begin + round_up(range.end - range.begin)};
+  }
+
+  // The offsets of the blocks that `ranges`, the ranges of one chain in
+  // chain order, lie in.
+  std::vector<std::uint32_t> blocks_in(
+      std::span<const ByteRange> ranges) const {
+    std::vector<std::uint32_t> blocks;
+    for (const ByteRange& range : ranges) {
+      for (std::uint64_t block = range.begin; block < range.end;
+           block += block_size_) {
+        blocks.push_back(static_cast<std::uint32_t>(block));
+      }
+    }
+    return blocks;
   }
 
  private:

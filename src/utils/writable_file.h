@@ -1,10 +1,6 @@
-// WritableFile is a file the library both reads and changes in place: the
-// positioned reads of FileExtPolyfill, plus positioned writes, a flush to
-// stable storage and a length change. The archive editor does all its I/O
-// through it, so that tests can put a simulated disk beneath it.
-//
-// PosixWritableFile is the one over a real file: opened for reading and
-// writing, with an exclusive flock(2) held for as long as it lives.
+// PosixWritableFile is the WritableFile (quillstone_dat/writable_file.h)
+// over a real file: opened for reading and writing, with an exclusive
+// flock(2) held for as long as it lives.
 
 #ifndef QUILLSTONE_DAT_UTILS_WRITABLE_FILE_H_
 #define QUILLSTONE_DAT_UTILS_WRITABLE_FILE_H_
@@ -14,23 +10,10 @@
 #include <filesystem>
 #include <span>
 
-#include "quillstone_dat/file_ext_polyfill.h"
 #include "quillstone_dat/io_error.h"
+#include "quillstone_dat/writable_file.h"
 
 namespace quillstone_dat {
-
-class WritableFile : public FileExtPolyfill {
- public:
-  // Writes all of `bytes` at `offset`, growing the file as needed.
-  virtual std::expected<void, IoError> write_at(
-      std::span<const std::uint8_t> bytes, std::uint64_t offset) = 0;
-
-  // Returns once everything written so far is on stable storage.
-  virtual std::expected<void, IoError> sync() = 0;
-
-  // Sets the file's length; bytes never written read as zero.
-  virtual std::expected<void, IoError> set_length(std::uint64_t length) = 0;
-};
 
 class PosixWritableFile final : public WritableFile {
  public:

@@ -419,6 +419,45 @@ TEST(DirectoryShape, RandomEditsKeepABalancedTree) {
   EXPECT_EQ(damage_of(disk->image()), Damage{});
 }
 
+// A failed commit that split and merged nodes on the way is taken back
+// whole: the editor's directory is the one before it, and the retry and a
+// later commit build on that, not on the half-made one.
+TEST(DirectoryShape, FailedCommitThatReshapesTheTreeIsTakenBack) {
+  const Contents before = some_files(400);
+  const Bytes image = writer_archive(before, 64);
+  for (const bool later_commit_differs : {false, true}) {
+    auto disk = std::make_shared<PowerCutDisk>(image);
+    auto editor = DatEditor::open(disk);
+    ASSERT_TRUE(editor);
+    Contents after = before;
+    for (std::uint32_t id = 100; id < 300; ++id) {
+      ASSERT_TRUE(editor->remove(id));
+      after.erase(id);
+    }
+    for (std::uint32_t id = 1000; id < 1300; ++id) {
+      after[id] = pattern(id % 7, id);
+      ASSERT_TRUE(editor->put(writer_file(id, after[id])));
+    }
+    disk->fail_from(1, ENOSPC);
+    ASSERT_FALSE(editor->commit());
+    EXPECT_EQ(disk->image(), image);
+    const std::vector<DatFileEntry> listed = editor->files();
+    ASSERT_EQ(listed.size(), before.size());
+    EXPECT_EQ(listed.front().id, before.begin()->first);
+    disk->fail_from(0, 0);
+    if (later_commit_differs) {
+      // Another change on top of the staged ones: the retry plans both
+      // against the directory as it was.
+      after[5000] = pattern(9, 5000);
+      ASSERT_TRUE(editor->put(writer_file(5000, after[5000])));
+    }
+    ASSERT_TRUE(editor->commit());
+    EXPECT_EQ(contents_of(disk->image()), after);
+    expect_btree(disk->image());
+    EXPECT_EQ(damage_of(disk->image()), Damage{});
+  }
+}
+
 TEST(Limits, ArchivePastFourGiBFailsBeforeAnyWrite) {
   ArchiveBuilder builder(1024);
   builder.header().file_size = 0xFFFFFC00u;
