@@ -31,12 +31,14 @@ void write_archive(const DatWriter& writer, const std::filesystem::path& path) {
 }
 
 // The bulk and mixed archives hold the same files and differ only in how
-// every fourth is stored.
-void build_bulk(const std::filesystem::path& path, bool compress_some) {
+// every fourth is stored; bulk8 holds eight times as many bytes of files
+// drawn alike.
+void build_bulk(const std::filesystem::path& path, bool compress_some,
+                std::uint64_t bytes = kBulkBytes) {
   DatWriter writer(WriterOptions{.block_size = 1024});
   Random random(0x62756C6B);
   std::uint64_t total = 0;
-  for (std::uint32_t id = 1; total < kBulkBytes; ++id) {
+  for (std::uint32_t id = 1; total < bytes; ++id) {
     const std::size_t size = log_uniform_size(random, 64, 64 * 1024);
     WriterFile file;
     file.id = 0x06000000u + id;
@@ -94,6 +96,12 @@ BenchArchives prepare_archives(const std::filesystem::path& folder) {
       ensure(folder, "mixed", [](const auto& path) { build_bulk(path, true); });
   archives.wide = ensure(folder, "wide", build_wide);
   return archives;
+}
+
+std::filesystem::path prepare_bulk8(const std::filesystem::path& folder) {
+  return ensure(folder, "bulk8", [](const auto& path) {
+    build_bulk(path, false, 8 * kBulkBytes);
+  });
 }
 
 }  // namespace quillstone_dat::bench

@@ -6,6 +6,8 @@
 //          as given
 //   mixed  the same files, every fourth id LRS-compressed
 //   wide   1,000,000 files of 0 to 64 bytes, block size 128
+//   bulk8  as bulk, eight times the bytes (2 GiB): built only for the
+//          commit figures, which compare an edit of bulk with one of it
 //
 // Contents follow from fixed seeds, so every build yields the same bytes.
 
@@ -25,6 +27,7 @@ struct BenchArchives {
 // Builds the archives missing from `folder`; exits the process with a
 // message when one cannot be written.
 BenchArchives prepare_archives(const std::filesystem::path& folder);
+std::filesystem::path prepare_bulk8(const std::filesystem::path& folder);
 
 }  // namespace quillstone_dat::bench
 

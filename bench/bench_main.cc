@@ -5,7 +5,7 @@
 // several runs. bench/run builds and starts it.
 //
 //   quillstone_dat_bench [--archives DIR] [--runs N] [--tool PATH]
-//                        [--only reads|open|lrs|tool]
+//                        [--only reads|open|lrs|tool|commit]
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "archives.h"
+#include "edit_bench.h"
 #include "lrs_bench.h"
 #include "open_bench.h"
 #include "read_bench.h"
@@ -39,7 +40,7 @@ constexpr double kToolPairBudgetSeconds = 40;
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: quillstone_dat_bench [--archives DIR] [--runs N] "
-               "[--tool PATH] [--only reads|open|lrs|tool]\n");
+               "[--tool PATH] [--only reads|open|lrs|tool|commit]\n");
   std::exit(2);
 }
 
@@ -58,7 +59,8 @@ Options parse(int argc, char** argv) {
     } else if (arg == "--only") {
       options.only = argv[++i];
       if (options.only != "reads" && options.only != "open" &&
-          options.only != "lrs" && options.only != "tool") {
+          options.only != "lrs" && options.only != "tool" &&
+          options.only != "commit") {
         usage();
       }
     } else {
@@ -190,6 +192,31 @@ void measure_tool_figures(const BenchArchives& archives,
   report_ratio("edit_10_files_vs_pack", "edit", figures.edit, 0.02, "pack", 3);
 }
 
+// One commit of 10 files on bulk and on the archive eight times its size,
+// in the same run: how a commit's cost grows with the archive's.
+void measure_commit_growth(const BenchArchives& archives,
+                           const std::filesystem::path& folder, int runs) {
+  const std::filesystem::path bulk8 = prepare_bulk8(folder);
+  const std::filesystem::path scratch = folder / "scratch-edit";
+  const EditFigures small = measure_edit(archives.bulk, scratch, runs);
+  const EditFigures large = measure_edit(bulk8, scratch, runs);
+  for (const EditFigures* figures : {&small, &large}) {
+    if (!figures->failure.empty()) {
+      std::printf("commit figures: not measured (%s)\n",
+                  figures->failure.c_str());
+      return;
+    }
+  }
+  report("edit_open_bulk_ms", small.open_ms, 2, "DatEditor::open of bulk");
+  report("edit_commit_bulk_ms", small.commit_ms, 2,
+         "10 files put and committed");
+  report("edit_open_bulk8_ms", large.open_ms, 2, "the same on bulk8");
+  report("edit_commit_bulk8_ms", large.commit_ms, 2, "the same on bulk8");
+  report("edit_commit_growth_8x", large.commit_ms / small.commit_ms, 2,
+         "bulk8's commit over bulk's; 8 would be a cost in the archive's "
+         "size");
+}
+
 int run(const Options& options) {
   std::printf("cores: %u\n", std::thread::hardware_concurrency());
   std::printf("load_average_at_start: %s\n", load_average().c_str());
@@ -207,6 +234,9 @@ int run(const Options& options) {
   if (wanted("lrs")) measure_lrs_coding(options.runs);
   if (wanted("tool")) {
     measure_tool_figures(archives, options.tool, options.runs);
+  }
+  if (wanted("commit")) {
+    measure_commit_growth(archives, options.archives, options.runs);
   }
   std::printf("load_average_at_end: %s\n", load_average().c_str());
   return 0;

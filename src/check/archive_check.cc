@@ -185,6 +185,14 @@ class ArchiveCheck {
     const DatHeader& header = db_.header();
     const std::uint64_t block_size = header.block_size;
     const ChainLayout layout(header.block_size);
+    if (!layout.has_payload()) {
+      report_.problems.push_back(
+          {Kind::kFreeList, std::nullopt, header.free_head,
+           "block size " + std::to_string(block_size) +
+               " leaves blocks no room, so free space is not counted in "
+               "blocks"});
+      return;
+    }
     const std::vector<ByteRange> held =
         merged(claims_, [](const Claim& claim) { return claim.range; });
     std::vector<ByteRange> used = merged(claims_, [&](const Claim& claim) {

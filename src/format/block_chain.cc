@@ -161,9 +161,7 @@ class ChainWalk {
     }
     const std::uint32_t block_size = layout_.block_size();
     const std::size_t needed = layout_.blocks_for(remaining());
-    // Blocks whose payload offsets stay within 32 bits.
-    const std::size_t fits =
-        (kMaxArchiveSize - kNextFieldSize - current_) / block_size + 1;
+    const std::size_t fits = layout_.blocks_addressable_from(current_);
     const std::size_t blocks = std::min({needed, batch_limit_, fits});
 
     const std::size_t batch_bytes = std::min(remaining(), blocks * payload());

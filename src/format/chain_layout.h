@@ -30,6 +30,14 @@ struct ByteRange {
 inline constexpr std::uint64_t kMaxArchiveSize =
     std::numeric_limits<std::uint32_t>::max();
 
+// The last offset at which a block's payload offset still fits in 32 bits.
+inline constexpr std::uint32_t kLastPayloadBlock =
+    std::numeric_limits<std::uint32_t>::max() - kNextFieldSize;
+
+constexpr bool payload_offset_fits(std::uint32_t block) {
+  return block <= kLastPayloadBlock;
+}
+
 class ChainLayout {
  public:
   explicit constexpr ChainLayout(std::uint32_t block_size)
@@ -67,6 +75,12 @@ class ChainLayout {
     return {range.begin, range.begin + round_up(range.end - range.begin)};
   }
 
+  // How many blocks laid back to back from `block` (which fits) have their
+  // payload offsets within 32 bits.
+  constexpr std::uint64_t blocks_addressable_from(std::uint32_t block) const {
+    return (kLastPayloadBlock - block) / block_size_ + 1;
+  }
+
   // The offsets of the blocks that `ranges`, the ranges of one chain in
   // chain order, lie in.
   std::vector<std::uint32_t> blocks_in(
@@ -85,10 +99,6 @@ class ChainLayout {
   std::uint32_t block_size_;
 };
 
-// Whether a block at `block` has its payload offset within 32 bits.
-constexpr bool payload_offset_fits(std::uint32_t block) {
-  return block <= std::numeric_limits<std::uint32_t>::max() - kNextFieldSize;
-}
 
 // Other("archive would reach N bytes, past the 4 GiB that 32-bit offsets
 // address").

@@ -26,13 +26,11 @@ namespace quillstone_dat {
 // Header: 80 bytes at file offsets 320 to 399. The first 320 bytes of an
 // archive are never read.
 //
-//   320 magic           336 subset          352 root_offset    368
-//   master_map_id 324 block_size      340 free_head       356 new_lru 372
-//   engine_version 328 file_size       344 free_tail       360 old_lru 376
-//   game_version 332 dataset         348 free_count      364 use_lru        380
-//   version_string (16 bytes)
-//                                                              396
-//                                                              version_minor
+//   320 magic          340 free_head     360 old_lru         380 version_string
+//   324 block_size     344 free_tail     364 use_lru             (16 bytes)
+//   328 file_size      348 free_count    368 master_map_id   396 version_minor
+//   332 dataset        352 root_offset   372 engine_version
+//   336 subset         356 new_lru       376 game_version
 //
 // No field is validated: any 80 bytes are a header.
 inline constexpr std::uint64_t kHeaderOffset = 320;

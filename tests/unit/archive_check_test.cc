@@ -228,5 +228,28 @@ TEST(ArchiveCheck, FreeListAndLeakedBlocksWhenAsked) {
             "free list comes back to block 2240");
 }
 
+// A header whose block size leaves blocks no room still opens when every
+// chain is one contiguous run; its free space is then not reckoned in
+// blocks at all, and the check says so instead of dividing by the size.
+TEST(ArchiveCheck, BlocksWithoutRoomHaveNoFreeSpaceToCheck) {
+  for (const std::uint32_t block_size : {0u, 1u, 4u}) {
+    ArchiveBuilder builder(64);
+    const DatFileEntry file = builder.add_file(1, Bytes(300, 1));
+    builder.put_root(Node{{}, {file}, std::nullopt});
+    builder.header().block_size = block_size;
+    builder.header().free_head = 1024;
+    builder.header().free_tail = 1024;
+    builder.header().free_count = 1;
+    EXPECT_EQ(problems_of(builder.bytes()), std::vector<Found>{});
+    EXPECT_EQ(
+        problems_of(builder.bytes(), {.check_free_space = true}),
+        (std::vector<Found>{{Kind::kFreeList, std::nullopt, 1024,
+                             "block size " + std::to_string(block_size) +
+                                 " leaves blocks no room, so free space is not "
+                                 "counted in blocks"}}))
+        << block_size;
+  }
+}
+
 }  // namespace
 }  // namespace quillstone_dat::testing

@@ -1,4 +1,6 @@
-// Debug forms of DatError: what every caller shows when something fails.
+// Debug forms of DatError, what every caller shows when something fails,
+// and the one-line messages for people that the library builds from an
+// error's facts and the archive it arose in.
 
 #include "quillstone_dat/error.h"
 
@@ -6,14 +8,24 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "quillstone_dat/dat_database.h"
+#include "quillstone_dat/error_context.h"
 #include "quillstone_dat/io_error.h"
+#include "support/archive_builder.h"
 
 namespace quillstone_dat {
 namespace {
+
+std::string hex_of(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
 
 BinReadError eof_in(const char* field, const char* record) {
   BinReadError error(IoError::fill_whole_buffer());
@@ -163,6 +175,108 @@ TEST(DatErrorDebug, StreamsItsDebugForm) {
   std::ostringstream out;
   out << DatError::not_found(42);
   EXPECT_EQ(out.str(), "NotFound(42)");
+}
+
+// The record readers name what failed as facts, not only in frame text.
+TEST(DatErrorMessage, RecordReadsNameRecordFieldAndCount) {
+  const auto short_header = testing::open_in_memory(testing::Bytes(330, 0));
+  ASSERT_FALSE(short_header);
+  const BinReadError* header = short_header.error().bin_read_error();
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->record(), "DatHeader");
+  EXPECT_EQ(header->field(), "file_size");
+  EXPECT_FALSE(header->counted_entries());
+
+  testing::ArchiveBuilder builder;
+  builder.put_root(testing::Node{{}, {}, 62});
+  const auto counted = testing::open_in_memory(builder.bytes());
+  ASSERT_FALSE(counted);
+  // Still the end-of-data error of the 62nd entry's first field.
+  const BinReadError* node = counted.error().bin_read_error();
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->record(), "DatFileEntry");
+  EXPECT_EQ(node->field(), "bit_flags");
+  EXPECT_EQ(node->counted_entries(), 62u);
+  ASSERT_EQ(node->frames().size(), 1u);
+  EXPECT_EQ(node->frames()[0].message,
+            "While parsing field 'bit_flags' in DatFileEntry");
+}
+
+// What the tool prints after the file's name comes from the library, told
+// by where the error arose.
+TEST(DatErrorMessage, SaysWhatIsWrongInTheArchivesTerms) {
+  const auto empty = testing::open_in_memory({});
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().message(), "not a DAT archive: the file is empty");
+  ASSERT_NE(empty.error().context(), nullptr);
+  EXPECT_EQ(empty.error().context()->archive_length, 0u);
+
+  const auto short_file = testing::open_in_memory(testing::Bytes(322, 0));
+  EXPECT_EQ(short_file.error().message(),
+            "not a DAT archive, or truncated: the file is 322 bytes and its "
+            "header ends at byte 400");
+
+  testing::ArchiveBuilder counted;
+  counted.put_root(testing::Node{{}, {}, 62});
+  const std::uint32_t root = counted.header().root_offset;
+  const auto overfull = testing::open_in_memory(counted.bytes());
+  EXPECT_EQ(overfull.error().message(),
+            "damaged directory: a node counts more entries than its 61 "
+            "slots: the node at 0x" +
+                hex_of(root) + " counts 62");
+  EXPECT_EQ(overfull.error().context()->node_offset, root);
+
+  // A root past the end of a file whose header gives a longer length: an
+  // archive cut short.
+  testing::ArchiveBuilder cut;
+  cut.header().root_offset = 100000;
+  cut.header().file_size = 200000;
+  cut.header().block_size = 1024;
+  const auto truncated = testing::open_in_memory(cut.bytes());
+  EXPECT_EQ(truncated.error().message(),
+            "truncated: directory node at 0x000186A0 lies past the end of "
+            "the 400-byte file (its header gives 200,000 bytes)");
+
+  EXPECT_EQ(DatError::not_found(0x0600002A).message(),
+            "no file 0x0600002A in the archive");
+  EXPECT_EQ(
+      DatError::path_error("x.dat", IoError::from_errno(ENOENT)).message(),
+      "No such file or directory");
+}
+
+TEST(DatErrorMessage, EntryErrorsNameTheFile) {
+  testing::ArchiveBuilder builder;
+  const std::uint8_t data[] = {1, 2, 3};
+  DatFileEntry entry = builder.add_file(0x0A000001, data);
+  entry.size = 5000;  // runs past the end of the image
+  builder.put_root(testing::Node{{}, {entry}, std::nullopt});
+  const testing::Bytes image = builder.bytes();
+  const auto db = testing::open_in_memory(image);
+  ASSERT_TRUE(db) << db.error();
+  const auto read = db->get_file(0x0A000001);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error(), DatError(IoError::fill_whole_buffer()));
+  ASSERT_EQ(image.size(), 2136u);
+  EXPECT_EQ(read.error().message(),
+            "file 0x0A000001 is truncated: its 5,000 stored bytes at 0x" +
+                hex_of(entry.offset) +
+                " run past the end of the 2,136-byte archive");
+  ASSERT_NE(read.error().context(), nullptr);
+  EXPECT_EQ(read.error().context()->entry, entry);
+  EXPECT_EQ(db->get_stored(0x0A000001).error().message(),
+            read.error().message());
+
+  // Without a context an error says no more than itself.
+  EXPECT_EQ(DatError(IoError::fill_whole_buffer()).message(),
+            "failed to fill whole buffer");
+  DatError corrupt = DatError::corruption("block size 4 leaves no room");
+  EXPECT_EQ(corrupt.message(), "damaged: block size 4 leaves no room");
+  ErrorContext reading;
+  reading.entry = entry;
+  corrupt.set_context(reading);
+  EXPECT_EQ(corrupt.message(),
+            "file 0x0A000001: damaged: block size 4 leaves no room");
+  EXPECT_EQ(corrupt, DatError::corruption("block size 4 leaves no room"));
 }
 
 }  // namespace
