@@ -160,6 +160,14 @@ void bind_archive(py::module_& module) {
           "check",
           [](const Archive& self, bool free_space) {
             const auto database = self.database();
+            // The library's free-space check divides by the block size, so
+            // a header giving 0 would end the process; until the library
+            // answers that case itself, the binding refuses it.
+            if (free_space && database->header().block_size == 0) {
+              raise(DatError::other(
+                  "cannot check the free space of an archive whose block "
+                  "size is 0"));
+            }
             DatResult<CheckReport> report = [&] {
               py::gil_scoped_release unlocked;
               return database->check({.check_free_space = free_space});

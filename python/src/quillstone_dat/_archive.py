@@ -53,20 +53,27 @@ class FileReader(io.RawIOBase):
         self._position = 0
 
     def readable(self) -> bool:
+        """True: the file can be read."""
         return True
 
     def seekable(self) -> bool:
+        """True: the file can be sought."""
         return True
 
     def readinto(self, buffer: "bytearray | memoryview") -> int:  # type: ignore[override]
+        """Copies the next bytes into `buffer`; returns how many (0 at
+        the end)."""
         self._check_open()
+        target = memoryview(buffer).cast("B")
         start = min(self._position, len(self._data))
-        chunk = self._data[start:start + len(buffer)]
-        memoryview(buffer).cast("B")[:len(chunk)] = chunk
+        chunk = self._data[start:start + len(target)]
+        target[:len(chunk)] = chunk
         self._position = start + len(chunk)
         return len(chunk)
 
     def readall(self) -> bytes:
+        """The bytes from the position to the end; the file's own bytes
+        object, not a copy, when read from the start."""
         self._check_open()
         start = min(self._position, len(self._data))
         self._position = len(self._data)
@@ -75,6 +82,8 @@ class FileReader(io.RawIOBase):
         return self._data[start:].tobytes()
 
     def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
+        """Moves to `offset` from the start, the position or the end, as
+        for any file; a position past the end reads nothing."""
         self._check_open()
         if whence == io.SEEK_SET:
             position = offset
@@ -90,10 +99,12 @@ class FileReader(io.RawIOBase):
         return position
 
     def tell(self) -> int:
+        """The position."""
         self._check_open()
         return self._position
 
     def close(self) -> None:
+        """Releases the bytes; any use afterwards raises ValueError."""
         if not self.closed:
             self._data.release()
         super().close()

@@ -1,0 +1,111 @@
+"""The package as a whole: its version, its documentation, its type stubs
+and its integrity check, each against the source it must agree with."""
+
+import ast
+import json
+import pathlib
+import pydoc
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import quillstone_dat
+from support import ROOT, corpus_inputs, one_leaf_archive, patch_u32, run_tool, entry_field_at
+
+STUBS = pathlib.Path(quillstone_dat.__file__).with_name("_native.pyi")
+
+
+def test_the_version_is_the_projects_and_the_tools(tool):
+    cmake = (ROOT / "CMakeLists.txt").read_text()
+    declared = re.search(r"project\(\s*quillstone_dat\s+VERSION\s+([0-9.]+)",
+                         cmake)
+    assert declared
+    assert quillstone_dat.__version__ == declared.group(1)
+    shown = run_tool(tool, "--version").stdout.split()
+    assert shown[-1] == quillstone_dat.__version__
+
+
+def test_every_public_name_is_documented():
+    undocumented = []
+    for name in quillstone_dat.__all__:
+        value = getattr(quillstone_dat, name)
+        if name != "__version__" and not (value.__doc__ or "").strip():
+            undocumented.append(name)
+        for member, attribute in vars(value).items() if isinstance(
+                value, type) else []:
+            if member.startswith("_") or not callable(attribute):
+                continue
+            if not (getattr(attribute, "__doc__", "") or "").strip():
+                undocumented.append(f"{name}.{member}")
+    assert undocumented == []
+    assert "items(" in pydoc.render_doc(quillstone_dat.Archive)
+
+
+def test_the_stubs_list_the_librarys_header_fields(tmp_path):
+    tree = ast.parse(STUBS.read_text())
+    header = next(node for node in tree.body
+                  if isinstance(node, ast.ClassDef) and node.name == "Header")
+    stubbed = [node.name for node in header.body
+               if isinstance(node, ast.FunctionDef)
+               and not node.name.startswith("_") and node.name != "as_dict"]
+    archive = one_leaf_archive(tmp_path / "a.dat")
+    with quillstone_dat.open(archive) as opened:
+        assert stubbed == list(opened.header.as_dict())
+
+
+def test_mypy_accepts_the_tests_against_the_stubs():
+    mypy = shutil.which("mypy")
+    if mypy is None:
+        pytest.skip("mypy is not installed (scripts/install-deps)")
+    tests = pathlib.Path(__file__).parent
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-incremental",
+         "--ignore-missing-imports", "--check-untyped-defs", str(tests)],
+        capture_output=True, text=True, check=False, timeout=300,
+        cwd=tests)
+    if "No module named mypy" in result.stderr:
+        result = subprocess.run(
+            [mypy, "--python-executable", sys.executable, "--no-incremental",
+             "--ignore-missing-imports", "--check-untyped-defs", str(tests)],
+            capture_output=True, text=True, check=False, timeout=300,
+            cwd=tests)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def tool_problems(tool, path):
+    report = json.loads(run_tool(tool, "verify", str(path), "--json").stdout)
+    if "error" in report:
+        return None
+    return [(p["kind"], p["id"], p["offset"], p["detail"])
+            for p in report["problems"]]
+
+
+def archive_problems(path):
+    try:
+        with quillstone_dat.open(path) as archive:
+            report = archive.check()
+    except quillstone_dat.DatError:
+        return None
+    assert report.ok == (not report.problems)
+    return [(p.kind, p.id, p.offset, p.message) for p in report.problems]
+
+
+def test_check_finds_what_verify_finds(tmp_path, tool):
+    path = one_leaf_archive(tmp_path / "a.dat")
+    assert archive_problems(path) == tool_problems(tool, path) == []
+    with quillstone_dat.open(path) as archive:
+        second = archive.entry(2)
+        root = archive.header.root_offset
+    patch_u32(path, entry_field_at(root, 2, 2), second.offset)  # 3 shares 2's
+    found = archive_problems(path)
+    assert {kind for kind, *_ in found} == {"shared_block"}
+    assert found == tool_problems(tool, path)
+    damaged = 0
+    for corpus_input in corpus_inputs("archive"):
+        expected = tool_problems(tool, corpus_input)
+        assert archive_problems(corpus_input) == expected, corpus_input.name
+        damaged += bool(expected)
+    assert damaged > 0
