@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -71,6 +74,7 @@ class Items {
         ids_(std::move(ids)),
         raw_(raw) {}
 
+  // The next pair; a null object once every file has been handed over.
   py::object next() {
     if (archive_->closed()) {
       throw py::value_error("operation on a closed archive");
@@ -81,7 +85,7 @@ class Items {
       ready_next_ = 0;
       if (!database_ || (planned_ && next_file_ == plan_.size())) {
         database_.reset();  // the archive may close its file now
-        throw py::stop_iteration();
+        return py::object();
       }
       busy_ = true;
       try {
@@ -215,6 +219,37 @@ class Items {
   std::size_t ready_next_ = 0;
 };
 
+// The iterator is a plain type rather than a pybind11 class: a for loop
+// calls tp_iternext straight, without pybind11's dispatch for every file,
+// which all runs with the GIL held.
+struct ItemsObject {
+  PyObject_HEAD Items* items;
+};
+
+PyTypeObject* items_type = nullptr;
+
+void items_dealloc(PyObject* self) {
+  delete reinterpret_cast<ItemsObject*>(self)->items;
+  PyTypeObject* const type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* items_next(PyObject* self) {
+  try {
+    return reinterpret_cast<ItemsObject*>(self)->items->next().release().ptr();
+  } catch (py::error_already_set& error) {
+    error.restore();
+  } catch (py::builtin_exception& error) {
+    error.set_error();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 py::object make_items(py::object archive,
@@ -222,15 +257,34 @@ py::object make_items(py::object archive,
                       py::handle ids, bool raw) {
   std::optional<std::vector<std::uint32_t>> listed;
   if (!ids.is_none()) listed = file_ids(ids);
-  return py::cast(
-      Items(std::move(archive), std::move(database), std::move(listed), raw));
+  auto items = std::make_unique<Items>(std::move(archive), std::move(database),
+                                       std::move(listed), raw);
+  PyObject* const object = items_type->tp_alloc(items_type, 0);
+  if (object == nullptr) throw py::error_already_set();
+  reinterpret_cast<ItemsObject*>(object)->items = items.release();
+  return py::reinterpret_steal<py::object>(object);
 }
 
 void bind_items(py::module_& module) {
-  py::class_<Items>(module, "ItemsIterator",
-                    "The iterator of Archive.items(): (id, data) pairs.")
-      .def("__iter__", [](py::object self) { return self; })
-      .def("__next__", &Items::next);
+  static PyType_Slot slots[] = {
+      {Py_tp_dealloc, reinterpret_cast<void*>(&items_dealloc)},
+      {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
+      {Py_tp_iternext, reinterpret_cast<void*>(&items_next)},
+      {Py_tp_doc,
+       const_cast<char*>("The iterator of Archive.items(): (id, data) pairs.")},
+      {0, nullptr},
+  };
+  static PyType_Spec spec = {
+      "quillstone_dat._native.ItemsIterator",
+      sizeof(ItemsObject),
+      0,
+      Py_TPFLAGS_DEFAULT,
+      slots,
+  };
+  PyObject* const type = PyType_FromSpec(&spec);
+  if (type == nullptr) throw py::error_already_set();
+  items_type = reinterpret_cast<PyTypeObject*>(type);
+  module.attr("ItemsIterator") = py::reinterpret_borrow<py::object>(type);
 }
 
 }  // namespace quillstone_dat::python

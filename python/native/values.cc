@@ -68,14 +68,19 @@ void bind_header(py::module_& module) {
   const DatHeader fields{};
   for_each_header_field(fields, [&](const char* name, const auto&) {
     const std::string_view wanted = name;
-    header.def_property_readonly(name, [wanted](const DatHeader& self) {
-      py::object value;
-      for_each_header_field(
-          self, [&](std::string_view field_name, const auto& field) {
-            if (field_name == wanted) value = field_object(field);
-          });
-      return value;
-    });
+    const std::string doc =
+        std::string("The header's ") + name + " field, as stored.";
+    header.def_property_readonly(
+        name,
+        [wanted](const DatHeader& self) {
+          py::object value;
+          for_each_header_field(
+              self, [&](std::string_view field_name, const auto& field) {
+                if (field_name == wanted) value = field_object(field);
+              });
+          return value;
+        },
+        doc.c_str());
   });
   header
       .def("as_dict", &header_dict,

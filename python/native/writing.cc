@@ -172,10 +172,15 @@ void bind_writing(py::module_& module) {
           [](Editor& self, py::handle id) { self.remove(new_file_id(id)); },
           py::arg("id"))
       .def("commit", &Editor::commit)
-      .def("close", &Editor::close)
+      .def("close", &Editor::close,
+           "Discards whatever is staged and releases the archive's lock; any "
+           "use afterwards raises ValueError.")
       .def_property_readonly("closed", &Editor::closed)
-      .def("__contains__", &Editor::contains)
-      .def("entries", &Editor::entries);
+      .def("__contains__", &Editor::contains,
+           "Whether the archive, as last committed, holds `id`.")
+      .def("entries", &Editor::entries,
+           "The archive's entries as last committed, in ascending id "
+           "order; staged changes are not in them.");
 }
 
 }  // namespace quillstone_dat::python

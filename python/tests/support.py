@@ -33,13 +33,18 @@ def run_tool(tool: pathlib.Path, *args: str) -> subprocess.CompletedProcess:
                           timeout=120, check=False)
 
 
+_WORDS = [b"stone ", b"quill ", b"block ", b"chain ", b"node "]
+_TEXT = b"".join(random.Random(0).choice(_WORDS) for _ in range(12000))
+
+
 def contents(seed: int, size: int) -> bytes:
-    """Distinct contents: repetitive text, so that compression pays, with a
-    random tail."""
+    """Distinct contents of `size` bytes: repetitive text, so that
+    compression pays, then random bytes."""
     rng = random.Random(seed)
-    words = [b"stone ", b"quill ", b"block ", b"chain ", bytes([seed % 256])]
-    text = b"".join(rng.choice(words) for _ in range(size // 6 + 1))
-    return (text[:size // 2] + rng.randbytes(size))[:size]
+    start = rng.randrange(len(_TEXT))
+    half = size // 2
+    text = (_TEXT[start:] + _TEXT * (half // len(_TEXT) + 1))[:half]
+    return text + rng.randbytes(size - half)
 
 
 FileSet = Dict[int, Tuple[bytes, str]]

@@ -43,7 +43,11 @@ def entry_count_past_the_node(path: pathlib.Path) -> None:
 
 
 def tiny_blocks(path: pathlib.Path) -> None:
+    """Blocks of 4 bytes hold nothing but their next field; the root's
+    chain goes on past its first."""
     one_leaf_archive(path)
+    root = root_of(path)
+    patch_u32(path, root, root + 2048)
     patch_header(path, block_size=4)
 
 
@@ -77,13 +81,13 @@ MALFORMED = {
     "folder": (lambda p: p.mkdir(), "BinRead"),
     "missing": (lambda p: None, "PathError"),
     "fifo": (lambda p: os.mkfifo(p), "Io"),
-    "cut short": (cut_archive, "BinRead"),
-    "noise": (noise, "BinRead"),
+    "cut short": (cut_archive, "Io"),
+    "noise": (noise, "Io"),
     "node reached twice": (node_reached_twice, "Corruption"),
     "entry count past the node": (entry_count_past_the_node, "BinRead"),
     "too deep": (too_deep, "Corruption"),
     "tiny blocks": (tiny_blocks, "Corruption"),
-    "root past the end": (root_past_the_end, "BinRead"),
+    "root past the end": (root_past_the_end, "Io"),
 }
 
 
