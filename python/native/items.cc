@@ -19,12 +19,13 @@ namespace quillstone_dat::python {
 namespace {
 
 // A chunk ends once its files' recorded sizes pass this, or at this many
-// files. Small enough that the memory of one chunk's bytes objects, freed
-// as the caller drops them, stays below what malloc gives back to the
-// system: larger chunks had every pass fault in fresh pages, and ran at a
-// tenth of the speed. Each for_each_file call still fills its window.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-constexpr std::size_t kChunkFiles = 1024;
+// files. Small, so that what one pass allocates (its window and the bytes
+// objects, freed as the caller drops them) stays below what malloc hands
+// back to the system: with 4 MiB chunks every pass faulted in fresh pages
+// and ran at a tenth of the speed, and at 1 MiB a second thread's arena
+// still did. Each for_each_file call still reads whole windows.
+constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
+constexpr std::size_t kChunkFiles = 256;
 
 struct PlannedFile {
   std::uint32_t id;

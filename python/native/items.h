@@ -2,7 +2,7 @@
 // the order the files lie in the archive, read through the library's
 // for_each_file so that neighbouring files come in one read.
 //
-// The pass runs in chunks of about 1 MiB, each one for_each_file call with
+// The pass runs in chunks of about 256 KiB, each one for_each_file call with
 // the GIL released, so the iterator holds one chunk at a time however
 // large the archive. Before a chunk is read, a bytes object of the size
 // its entry records is made for each file whose size is known (stored
