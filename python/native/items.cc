@@ -93,6 +93,7 @@ class Items {
         read_chunk();
       } catch (...) {
         busy_ = false;
+        ready_.clear();  // the chunk is read whole, or not at all
         throw;
       }
       busy_ = false;
@@ -105,7 +106,7 @@ class Items {
   struct Visit {
     std::uint32_t id;
     enum class Source : std::uint8_t { kFilled, kCopied, kFailed } source;
-    std::size_t index;  // into targets_, copies or errors
+    std::size_t index;  // into the chunk's objects, copies or errors
   };
 
   void read_chunk() {
@@ -125,7 +126,6 @@ class Items {
       chunk_bytes += size;
       ++last;
     }
-    next_file_ = last;
 
     // Objects for the files whose size the entry gives, made while the GIL
     // is held; the pass then writes into them without it.
@@ -203,6 +203,7 @@ class Items {
       PyTuple_SET_ITEM(pair, 1, data.release().ptr());
       ready_.push_back(py::reinterpret_steal<py::object>(pair));
     }
+    next_file_ = last;  // only now: a chunk that failed is read again
   }
 
   py::object archive_object_;  // keeps archive_ alive
