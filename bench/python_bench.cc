@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "quillstone_dat/dat_database.h"
@@ -75,6 +76,35 @@ std::vector<std::uint32_t> spread_ids(const DatDatabase& database) {
   return picked;
 }
 
+// for_each_file over `ids`, as python_bench.py's items() over a half.
+void batch_read(const DatDatabase& database,
+                const std::vector<std::uint32_t>& ids) {
+  std::uint64_t bytes = 0;
+  database.for_each_file(FileSelection::of(ids), {},
+                         [&](const BatchFile& file) {
+                           if (file.bytes) bytes += file.bytes->size();
+                         });
+  if (bytes == 0) std::fprintf(stderr, "quillstone_dat_bench: empty pass\n");
+}
+
+// One thread's time over two threads' for bulk's ids in two halves.
+double cpp_threads_speedup(const DatDatabase& database) {
+  const std::vector<std::uint32_t> ids = ids_in_order(database);
+  const std::vector<std::uint32_t> first(ids.begin(),
+                                         ids.begin() + ids.size() / 2);
+  const std::vector<std::uint32_t> second(ids.begin() + ids.size() / 2,
+                                          ids.end());
+  const double one = seconds_of([&] {
+    batch_read(database, first);
+    batch_read(database, second);
+  });
+  const double two = seconds_of([&] {
+    std::jthread helper([&] { batch_read(database, second); });
+    batch_read(database, first);
+  });
+  return one / two;
+}
+
 }  // namespace
 
 PythonFigures measure_python(const BenchArchives& archives,
@@ -88,7 +118,7 @@ PythonFigures measure_python(const BenchArchives& archives,
   get_every_file(*wide, picked, 1);  // warms the allocator
   batch_read_every_file(*bulk);
 
-  std::vector<double> items, get, threads;
+  std::vector<double> items, get, threads, cpp_threads;
   for (int i = 0; i < runs; ++i) {
     const double cpp_items = batch_read_every_file(*bulk).seconds;
     const auto py_items =
@@ -107,10 +137,12 @@ PythonFigures measure_python(const BenchArchives& archives,
         run_script(python, script, {"threads", archives.bulk}, figures.failure);
     if (!py_threads || py_threads->size() != 2) return figures;
     threads.push_back((*py_threads)[0] / (*py_threads)[1]);
+    cpp_threads.push_back(cpp_threads_speedup(*bulk));
   }
   figures.items_vs_cpp = median(items);
   figures.get_vs_cpp = median(get);
   figures.threads_speedup_2 = median(threads);
+  figures.cpp_threads_speedup_2 = median(cpp_threads);
   return figures;
 }
 

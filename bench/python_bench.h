@@ -24,6 +24,9 @@ struct PythonFigures {
   // items() over bulk's ids in two halves: one thread's time over two
   // threads'.
   std::optional<double> threads_speedup_2;
+  // The same split pass through for_each_file in C++: what two threads can
+  // gain on this machine at the time.
+  std::optional<double> cpp_threads_speedup_2;
   std::string failure;  // why a figure is missing
 };
 
