@@ -70,24 +70,30 @@ def test_the_stubs_list_the_librarys_header_fields(tmp_path):
         assert stubbed == list(opened.header.as_dict())
 
 
-def test_mypy_accepts_the_tests_against_the_stubs():
-    """The stubs type the tests; Debian's mypy runs under this interpreter
-    when importable, else as its own command told where the package is."""
+def run_mypy(*arguments: str) -> subprocess.CompletedProcess:
+    """Debian's mypy, under this interpreter when importable, else as its
+    own command told where the package is."""
     mypy = shutil.which("mypy")
     if mypy is None:
         pytest.skip("mypy is not installed (scripts/install-deps)")
-    tests = pathlib.Path(__file__).parent
-    options = ["--no-incremental", "--cache-dir", os.devnull,
-               "--ignore-missing-imports", "--check-untyped-defs", str(tests)]
+    options = ["--no-incremental", "--cache-dir", os.devnull, *arguments]
     result = subprocess.run([sys.executable, "-m", "mypy", *options],
                             capture_output=True, text=True, check=False,
-                            timeout=300, cwd=tests)
+                            timeout=300, cwd=pathlib.Path(__file__).parent)
     if "No module named mypy" in result.stderr:
         result = subprocess.run(
             [mypy, "--python-executable", sys.executable, *options],
             capture_output=True, text=True, check=False, timeout=300,
-            cwd=tests)
-    assert result.returncode == 0, result.stdout + result.stderr
+            cwd=pathlib.Path(__file__).parent)
+    return result
+
+
+def test_mypy_accepts_the_package_and_the_tests_against_the_stubs():
+    package = run_mypy("--strict", "-p", "quillstone_dat")
+    assert package.returncode == 0, package.stdout + package.stderr
+    tests = run_mypy("--ignore-missing-imports", "--check-untyped-defs",
+                     str(pathlib.Path(__file__).parent))
+    assert tests.returncode == 0, tests.stdout + tests.stderr
 
 
 def tool_problems(tool, path):

@@ -78,7 +78,9 @@ class FileReader(io.RawIOBase):
         start = min(self._position, len(self._data))
         self._position = len(self._data)
         if start == 0:
-            return self._data.obj  # the file's own bytes object, not a copy
+            whole = self._data.obj  # the file's own bytes object, not a copy
+            assert isinstance(whole, bytes)
+            return whole
         return self._data[start:].tobytes()
 
     def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
