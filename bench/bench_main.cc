@@ -1,15 +1,18 @@
 // quillstone_dat_bench: builds the benchmark archives when missing, then
 // measures reading, opening and LRS coding with the page cache warm, and
-// the quillstone-dat tool against tar, and prints one
+// the quillstone-dat tool against tar, and the Python package against the
+// library (given an interpreter that has it), and prints one
 // `name: value (goal ...)` line per figure. Each figure is the median of
 // several runs. bench/run builds and starts it.
 //
 //   quillstone_dat_bench [--archives DIR] [--runs N] [--tool PATH]
-//                        [--only reads|open|lrs|tool|commit]
+//                        [--python PATH]
+//                        [--only reads|open|lrs|tool|commit|python]
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,6 +21,7 @@
 #include "edit_bench.h"
 #include "lrs_bench.h"
 #include "open_bench.h"
+#include "python_bench.h"
 #include "read_bench.h"
 #include "report.h"
 #include "timing.h"
@@ -31,6 +35,8 @@ struct Options {
   int runs = 5;
   std::string only;            // one group of figures, or all when empty
   std::filesystem::path tool;  // the quillstone-dat executable, if given
+  // An interpreter that can import quillstone_dat, if given.
+  std::filesystem::path python;
 };
 
 // A tool figure stops starting new pairs after this long, so that a slow
@@ -40,7 +46,8 @@ constexpr double kToolPairBudgetSeconds = 40;
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: quillstone_dat_bench [--archives DIR] [--runs N] "
-               "[--tool PATH] [--only reads|open|lrs|tool|commit]\n");
+               "[--tool PATH] [--python PATH] "
+               "[--only reads|open|lrs|tool|commit|python]\n");
   std::exit(2);
 }
 
@@ -56,11 +63,13 @@ Options parse(int argc, char** argv) {
       if (options.runs < 1) usage();
     } else if (arg == "--tool") {
       options.tool = argv[++i];
+    } else if (arg == "--python") {
+      options.python = argv[++i];
     } else if (arg == "--only") {
       options.only = argv[++i];
       if (options.only != "reads" && options.only != "open" &&
           options.only != "lrs" && options.only != "tool" &&
-          options.only != "commit") {
+          options.only != "commit" && options.only != "python") {
         usage();
       }
     } else {
@@ -217,6 +226,38 @@ void measure_commit_growth(const BenchArchives& archives,
          "size");
 }
 
+void report_python(const char* name, const std::optional<double>& figure,
+                   Goal goal, double bound, const std::string& failure) {
+  if (!figure) {
+    std::printf("%s: not measured (%s)\n", name, failure.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  report(name, *figure, 2, goal, bound);
+}
+
+void measure_python_figures(const BenchArchives& archives,
+                            const std::filesystem::path& python, int runs) {
+  if (python.empty()) {
+    std::printf("python figures: not measured (no --python given)\n");
+    return;
+  }
+  // The script lies beside this file in the source tree.
+  const std::filesystem::path script =
+      std::filesystem::path(__FILE__).parent_path() / "python_bench.py";
+  const PythonFigures figures = measure_python(archives, python, script, runs);
+  report_python("python_items_vs_cpp", figures.items_vs_cpp, Goal::kAtLeast,
+                0.6, figures.failure);
+  report_python("python_get_vs_cpp", figures.get_vs_cpp, Goal::kAtMost, 2.0,
+                figures.failure);
+  report_python("python_threads_speedup_2", figures.threads_speedup_2,
+                Goal::kAtLeast, 1.6, figures.failure);
+  if (figures.cpp_threads_speedup_2) {
+    report("python_threads_cpp_reference_2", *figures.cpp_threads_speedup_2, 2,
+           "the same split pass in C++: what two threads gain here now");
+  }
+}
+
 int run(const Options& options) {
   std::printf("cores: %u\n", std::thread::hardware_concurrency());
   std::printf("load_average_at_start: %s\n", load_average().c_str());
@@ -237,6 +278,9 @@ int run(const Options& options) {
   }
   if (wanted("commit")) {
     measure_commit_growth(archives, options.archives, options.runs);
+  }
+  if (wanted("python")) {
+    measure_python_figures(archives, options.python, options.runs);
   }
   std::printf("load_average_at_end: %s\n", load_average().c_str());
   return 0;
