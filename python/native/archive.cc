@@ -25,32 +25,14 @@ const DatFileEntry& entry_or_raise(const DatDatabase& database,
 }
 
 // The file's bytes, decompressed as get_file gives them or, when `raw`, as
-// stored, as read_file_data gives them for the entry.
+// stored, as get_stored gives them.
 py::bytes read_entry(const DatDatabase& database, const DatFileEntry& entry,
                      bool raw) {
   DatResult<std::vector<std::uint8_t>> read = [&] {
     py::gil_scoped_release unlocked;
-    return raw ? database.read_file_data(entry.offset, entry.size)
-               : database.get_file(entry.id);
+    return raw ? database.get_stored(entry.id) : database.get_file(entry.id);
   }();
   return bytes_of(value_or_raise(std::move(read)));
-}
-
-std::vector<DatFileEntry> sorted_entries(const DatDatabase& database) {
-  std::vector<DatFileEntry> entries(database.files().begin(),
-                                    database.files().end());
-  std::sort(
-      entries.begin(), entries.end(),
-      [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
-  return entries;
-}
-
-std::vector<std::uint32_t> sorted_ids(const DatDatabase& database) {
-  std::vector<std::uint32_t> ids;
-  ids.reserve(database.files().size());
-  for (const DatFileEntry& entry : database.files()) ids.push_back(entry.id);
-  std::sort(ids.begin(), ids.end());
-  return ids;
 }
 
 }  // namespace
@@ -108,7 +90,7 @@ void bind_archive(py::module_& module) {
       .def(
           "__iter__",
           [](const Archive& self) {
-            return py::iter(py::cast(sorted_ids(*self.database())));
+            return py::iter(py::cast(self.database()->files().sorted_ids()));
           },
           "The ids, in ascending order.")
       .def(
@@ -146,11 +128,15 @@ void bind_archive(py::module_& module) {
           py::arg("id"), "The file's directory entry; NotFound when absent.")
       .def(
           "entries",
-          [](const Archive& self) { return sorted_entries(*self.database()); },
+          [](const Archive& self) {
+            return self.database()->files().sorted_entries();
+          },
           "Every directory entry, in ascending id order.")
       .def(
           "ids",
-          [](const Archive& self) { return sorted_ids(*self.database()); },
+          [](const Archive& self) {
+            return self.database()->files().sorted_ids();
+          },
           "Every id, in ascending order.")
       .def_property_readonly(
           "header",
@@ -160,14 +146,6 @@ void bind_archive(py::module_& module) {
           "check",
           [](const Archive& self, bool free_space) {
             const auto database = self.database();
-            // The library's free-space check divides by the block size, so
-            // a header giving 0 would end the process; until the library
-            // answers that case itself, the binding refuses it.
-            if (free_space && database->header().block_size == 0) {
-              raise(DatError::other(
-                  "cannot check the free space of an archive whose block "
-                  "size is 0"));
-            }
             DatResult<CheckReport> report = [&] {
               py::gil_scoped_release unlocked;
               return database->check({.check_free_space = free_space});

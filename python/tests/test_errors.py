@@ -125,7 +125,7 @@ def test_errors_carry_the_librarys_forms(tmp_path):
     assert isinstance(error, quillstone_dat.DatError)
     assert (error.kind, error.debug, error.id) == ("NotFound", "NotFound(255)",
                                                    255)
-    assert str(error) == "no file with id 255"
+    assert str(error) == "no file 0x000000FF in the archive"
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), str(copy), copy.kind, copy.debug, copy.id) == (
         quillstone_dat.NotFound, str(error), error.kind, error.debug, 255)
