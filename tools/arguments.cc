@@ -20,4 +20,25 @@ CLI::Option* add_compress_option(CLI::App& parser, std::string& mode) {
       ->check(CLI::IsMember({"none", "all", "auto"}));
 }
 
+Storage storage_of(std::string_view mode) {
+  if (mode == "all") return Storage::kCompressed;
+  if (mode == "auto") return Storage::kSmallest;
+  return Storage::kPlain;
+}
+
+CLI::Option* add_level_option(CLI::App& parser, std::string& level) {
+  return parser
+      .add_option("--level", level,
+                  "How hard to compress: fast, default, or best (smallest, "
+                  "and slowest by far)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"fast", "default", "best"}));
+}
+
+LrsLevel level_of(std::string_view level) {
+  if (level == "fast") return LrsLevel::kFast;
+  if (level == "best") return LrsLevel::kBest;
+  return LrsLevel::kDefault;
+}
+
 }  // namespace quillstone_dat::tool

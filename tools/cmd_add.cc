@@ -1,8 +1,8 @@
-// `add ARCHIVE PATH... [--compress none|all|auto] [--replace]`: puts files
-// into an archive in place, in one commit: files named by an id, or folders
-// of them as pack takes them. An id the archive already holds is replaced
-// only with --replace, and that is checked for every file before anything
-// is written.
+// `add ARCHIVE PATH... [--compress none|all|auto] [--level L] [--replace]`:
+// puts files into an archive in place, in one commit: files named by an id, or
+// folders of them as pack takes them. An id the archive already holds is
+// replaced only with --replace, and that is checked for every file before
+// anything is written.
 
 #include <fmt/format.h>
 
@@ -32,8 +32,8 @@ class AddCommand final : public Command {
     return "Add or replace files in an archive in place";
   }
   std::string_view synopsis() const override {
-    return "ARCHIVE PATH... [--compress none|all|auto] [--replace] "
-           "[--reuse-free-blocks]";
+    return "ARCHIVE PATH... [--compress none|all|auto] "
+           "[--level fast|default|best] [--replace] [--reuse-free-blocks]";
   }
   std::string_view details() const override {
     return "Each PATH is a file named by its id (0A000001 or 0A000001.bin) "
@@ -57,6 +57,7 @@ class AddCommand final : public Command {
         ->required()
         ->type_name("PATH");
     add_compress_option(parser, compress_);
+    add_level_option(parser, level_);
     parser.add_flag("--replace", replace_,
                     "Replace files whose id the archive already holds");
     parser.add_flag("--reuse-free-blocks", reuse_free_blocks_,
@@ -92,8 +93,10 @@ class AddCommand final : public Command {
     }
 
     auto editor = DatEditor::open(
-        archive_, {reuse_free_blocks_ ? FreeBlockReuse::kAlways
-                                      : FreeBlockReuse::kWhenWorthwhile});
+        archive_, {.free_block_reuse = reuse_free_blocks_
+                                           ? FreeBlockReuse::kAlways
+                                           : FreeBlockReuse::kWhenWorthwhile,
+                   .level = level_of(level_)});
     if (!editor)
       return report_error(editor.error(), ErrorScene::open(archive_));
     if (!replace_) {
@@ -121,6 +124,7 @@ class AddCommand final : public Command {
   std::string archive_;
   std::vector<std::string> inputs_;
   std::string compress_ = "none";
+  std::string level_ = "default";
   bool replace_ = false;
   bool reuse_free_blocks_ = false;
 };

@@ -53,7 +53,7 @@ DatResult<std::vector<std::uint8_t>> read_whole_file(const fs::path& path) {
 
 // The writer's file for a manifest entry whose bytes are in `path`.
 DatResult<WriterFile> writer_file(const ManifestEntry& entry,
-                                  const fs::path& path) {
+                                  const fs::path& path, LrsLevel level) {
   WriterFile file{.id = entry.id,
                   .contents = path,
                   .storage = Storage::kPreStored,
@@ -70,7 +70,7 @@ DatResult<WriterFile> writer_file(const ManifestEntry& entry,
   }
   auto bytes = read_whole_file(path);
   if (!bytes) return std::unexpected(bytes.error());
-  file.contents = compress_lrs(*bytes);
+  file.contents = compress_lrs(*bytes, level);
   return file;
 }
 
@@ -82,7 +82,7 @@ class PackCommand final : public Command {
   }
   std::string_view synopsis() const override {
     return "INDIR ARCHIVE [--manifest PATH] [--block-size N] "
-           "[--compress none|all|auto] [--force]";
+           "[--compress none|all|auto] [--level fast|default|best] [--force]";
   }
   std::string_view details() const override {
     return "A folder that extract wrote holds manifest.json: pack then "
@@ -116,6 +116,7 @@ class PackCommand final : public Command {
             ->check(CLI::Range(DatWriter::kMinBlockSize,
                                std::numeric_limits<std::uint32_t>::max()));
     compress_option_ = add_compress_option(parser, compress_);
+    add_level_option(parser, level_);
     parser.add_flag("--force,-f", force_, "Replace ARCHIVE if it exists");
   }
 
@@ -144,7 +145,8 @@ class PackCommand final : public Command {
       for (const std::string& line : listing.skipped) {
         std::fputs(plain_line("warning", "skipping " + line).c_str(), stderr);
       }
-      writer.emplace(WriterOptions{.block_size = block_size_});
+      writer.emplace(
+          WriterOptions{.block_size = block_size_, .level = level_of(level_)});
       for (const auto& [id, files] : listing.sources) {
         if (auto added =
                 writer->add(WriterFile{.id = id,
@@ -219,11 +221,13 @@ class PackCommand final : public Command {
     }
 
     WriterOptions options = WriterOptions::from_header(manifest->header);
+    options.level = level_of(level_);
     options.block_size =
         block_size_option_->count() > 0 ? block_size_ : manifest->block_size;
     DatWriter writer(options);
     for (const ManifestEntry& entry : manifest->entries) {
-      auto file = writer_file(entry, fs::path(folder_) / entry.file);
+      auto file =
+          writer_file(entry, fs::path(folder_) / entry.file, options.level);
       if (!file) {
         return std::unexpected(report_error(
             file.error(), ErrorScene::input(fs::path(folder_) / entry.file)));
@@ -241,6 +245,7 @@ class PackCommand final : public Command {
   std::string manifest_path_;
   std::uint32_t block_size_ = WriterOptions{}.block_size;
   std::string compress_ = "none";
+  std::string level_ = "default";
   bool force_ = false;
   CLI::Option* block_size_option_ = nullptr;
   CLI::Option* compress_option_ = nullptr;

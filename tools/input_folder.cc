@@ -82,10 +82,4 @@ bool report_duplicate_inputs(const InputListing& listing,
   return duplicated;
 }
 
-Storage storage_of(std::string_view mode) {
-  if (mode == "all") return Storage::kCompressed;
-  if (mode == "auto") return Storage::kSmallest;
-  return Storage::kPlain;
-}
-
 }  // namespace quillstone_dat::tool

@@ -46,9 +46,6 @@ DatResult<void> list_folder(const std::filesystem::path& folder,
 bool report_duplicate_inputs(const InputListing& listing,
                              std::string_view subject);
 
-// --compress none|all|auto as the writer's Storage.
-Storage storage_of(std::string_view mode);
-
 }  // namespace quillstone_dat::tool
 
 #endif  // QUILLSTONE_DAT_TOOLS_INPUT_FOLDER_H_

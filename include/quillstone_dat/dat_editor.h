@@ -42,6 +42,7 @@
 
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/error.h"
+#include "quillstone_dat/lrs.h"
 #include "quillstone_dat/writable_file.h"
 #include "quillstone_dat/writer_file.h"
 
@@ -87,6 +88,8 @@ enum class FreeBlockReuse {
 
 struct EditorOptions {
   FreeBlockReuse free_block_reuse = FreeBlockReuse::kWhenWorthwhile;
+  // How hard files put as kCompressed or kSmallest are compressed.
+  LrsLevel level = LrsLevel::kDefault;
 };
 
 class DatEditor {

@@ -31,6 +31,7 @@
 
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
+#include "quillstone_dat/lrs.h"
 #include "quillstone_dat/writer_file.h"
 
 namespace quillstone_dat {
@@ -47,6 +48,8 @@ struct WriterOptions {
   std::uint32_t game_version = 0;
   std::array<std::uint8_t, 16> version_string{};
   std::uint32_t version_minor = 0;
+  // How hard files stored as kCompressed or kSmallest are compressed.
+  LrsLevel level = LrsLevel::kDefault;
 
   // The options that write an archive with `header`'s block size and the
   // fields above: to rewrite an archive keeping its header.

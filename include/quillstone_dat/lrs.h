@@ -35,15 +35,24 @@ std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
 std::optional<std::uint32_t> lrs_declared_size(
     std::span<const std::uint8_t> input);
 
+// How hard compress_lrs looks for matches.
+enum class LrsLevel : std::uint8_t {
+  kFast,     // one probe a position, fewer over data that does not compress
+  kDefault,  // a few steps of hash chains, one step of lazy matching
+  kBest,     // an optimal parse over the matches deep chains find; slow
+};
+
 // Encodes `input` as a payload that decompress_lrs turns back into exactly
-// `input`: literals and back-references of length 3 to 17 found over a
-// 4095-byte window, never an end mark. At worst the payload is the input
-// plus 4 bytes and one flag byte per eight input bytes, rounded up.
+// `input`: literals and back-references found over a 4095-byte window,
+// never an end mark. At worst the payload is the input plus 4 bytes and
+// one flag byte per eight input bytes, rounded up. Every level's output is
+// a valid stream; only its size and the time taken differ.
 //
 // The declared size is 32 bits, so the input must hold at most UINT32_MAX
 // bytes; a longer input throws std::length_error, as a vector asked to grow
 // past its maximum does.
-std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input);
+std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input,
+                                       LrsLevel level = LrsLevel::kDefault);
 
 }  // namespace quillstone_dat
 

@@ -20,36 +20,55 @@ namespace quillstone_dat::python {
 namespace {
 
 // The library's coder over any bytes-like object, without the GIL.
-template <auto Code>
-py::bytes code_lrs(py::handle data) {
+template <typename Code>
+py::bytes code_lrs(py::handle data, Code&& code) {
   const BytesView view(data);
   std::vector<std::uint8_t> coded;
   {
     py::gil_scoped_release unlocked;
-    coded = Code(view.bytes());
+    coded = code(view.bytes());
   }
   return bytes_of(coded);
 }
 
+LrsLevel level_named(const std::string& name) {
+  if (name == "fast") return LrsLevel::kFast;
+  if (name == "default") return LrsLevel::kDefault;
+  if (name == "best") return LrsLevel::kBest;
+  throw py::value_error("level must be 'fast', 'default' or 'best', not '" +
+                        name + "'");
+}
+
 void bind_lrs(py::module_& module) {
-  module.def("decompress_lrs", &code_lrs<&decompress_lrs>, py::arg("data"),
-             "Decodes an LRS payload (a 4-byte declared size, then the "
-             "token stream), as the library decodes a compressed file. "
-             "Never fails: a stream that ends early yields what was decoded "
-             "until then, and an input under 4 bytes comes back unchanged.");
+  module.def(
+      "decompress_lrs",
+      [](py::handle data) {
+        return code_lrs(data, [](std::span<const std::uint8_t> bytes) {
+          return decompress_lrs(bytes);
+        });
+      },
+      py::arg("data"),
+      "Decodes an LRS payload (a 4-byte declared size, then the "
+      "token stream), as the library decodes a compressed file. "
+      "Never fails: a stream that ends early yields what was decoded "
+      "until then, and an input under 4 bytes comes back unchanged.");
   module.def(
       "compress_lrs",
-      [](py::handle data) {
+      [](py::handle data, const std::string& level) {
+        const LrsLevel chosen = level_named(level);
         const BytesView view(data);
         // The declared size is 32 bits wide; the coder refuses more.
         if (view.bytes().size() > UINT32_MAX) {
           throw py::value_error("compress_lrs takes at most 2**32-1 bytes");
         }
-        return code_lrs<&compress_lrs>(data);
+        return code_lrs(data, [chosen](std::span<const std::uint8_t> bytes) {
+          return compress_lrs(bytes, chosen);
+        });
       },
-      py::arg("data"),
+      py::arg("data"), py::arg("level") = "default",
       "Encodes bytes as an LRS payload that decompress_lrs turns back into "
-      "exactly them.");
+      "exactly them. level: 'fast', 'default' or 'best' (the smallest, many "
+      "times slower).");
 }
 
 }  // namespace

@@ -159,6 +159,12 @@ def test_lrs_round_trips_any_bytes_like_object():
             packed = quillstone_dat.compress_lrs(given)
             assert int.from_bytes(packed[:4], "little") == len(data)
             assert quillstone_dat.decompress_lrs(memoryview(packed)) == data
+    data = contents(3, 50_000)
+    for level in ["fast", "default", "best"]:
+        packed = quillstone_dat.compress_lrs(data, level=level)
+        assert quillstone_dat.decompress_lrs(packed) == data
     assert quillstone_dat.decompress_lrs(b"\x01\x02") == b"\x01\x02"
     with pytest.raises(TypeError):
         quillstone_dat.compress_lrs("text")  # type: ignore[arg-type]
+    with pytest.raises(ValueError):
+        quillstone_dat.compress_lrs(data, level="hardest")

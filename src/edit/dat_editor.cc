@@ -197,7 +197,7 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   forms.reserve(puts_.size());
   std::uint64_t new_blocks = 0;
   for (const auto& [id, file] : puts_) {
-    auto form = store(file);
+    auto form = store(file, options_.level);
     if (!form) return std::unexpected(std::move(form.error()));
     if (!form->bytes().empty()) {
       new_blocks += layout().blocks_for(form->bytes().size());

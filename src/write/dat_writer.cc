@@ -188,8 +188,8 @@ class StoreAhead {
   static constexpr std::size_t kBatchFiles = 256;
   static constexpr std::uint64_t kBatchBytes = std::uint64_t{32} << 20;
 
-  explicit StoreAhead(std::span<const WriterFile* const> files)
-      : files_(files), forms_(files.size()) {}
+  StoreAhead(std::span<const WriterFile* const> files, LrsLevel level)
+      : files_(files), level_(level), forms_(files.size()) {}
 
   // The stored form of files[i], made with the rest of its batch when i
   // is the batch's first. Called with i rising from 0.
@@ -210,7 +210,7 @@ class StoreAhead {
     std::atomic<std::size_t> next{first};
     const auto work = [&] {
       for (std::size_t i = next++; i < last; i = next++) {
-        forms_[i] = store(*files_[i]);
+        forms_[i] = store(*files_[i], level_);
       }
     };
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
@@ -229,6 +229,7 @@ class StoreAhead {
   }
 
   std::span<const WriterFile* const> files_;
+  const LrsLevel level_;
   std::vector<DatResult<StoredForm>> forms_;
   std::size_t batch_end_ = 0;
 };
@@ -303,7 +304,7 @@ DatResult<ArchiveSummary> DatWriter::write(
   std::vector<DatFileEntry> entries;
   entries.reserve(order.size());
 
-  StoreAhead ahead(order);
+  StoreAhead ahead(order, options_.level);
   for (std::size_t i = 0; i < order.size(); ++i) {
     const WriterFile* const file = order[i];
     DatResult<StoredForm>& stored = ahead.form(i);

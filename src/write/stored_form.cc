@@ -46,7 +46,7 @@ DatError file_too_large(std::uint32_t id, std::uint64_t size) {
                          " bytes, more than a 32-bit size can state");
 }
 
-DatResult<StoredForm> store(const WriterFile& file) {
+DatResult<StoredForm> store(const WriterFile& file, LrsLevel level) {
   StoredForm form;
   if (const auto* bytes =
           std::get_if<std::vector<std::uint8_t>>(&file.contents)) {
@@ -70,7 +70,7 @@ DatResult<StoredForm> store(const WriterFile& file) {
       break;
     case Storage::kCompressed:
     case Storage::kSmallest: {
-      std::vector<std::uint8_t> packed = compress_lrs(form.bytes());
+      std::vector<std::uint8_t> packed = compress_lrs(form.bytes(), level);
       if (file.storage == Storage::kCompressed ||
           packed.size() < form.content_size) {
         form.borrowed = nullptr;

@@ -12,6 +12,7 @@
 
 #include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/error.h"
+#include "quillstone_dat/lrs.h"
 
 namespace quillstone_dat {
 
@@ -32,10 +33,10 @@ struct StoredForm {
   }
 };
 
-// The stored form of `file`, which must outlive it. Fails when the file's
-// path cannot be read (PathError) or its contents pass what a 32-bit size
-// states.
-DatResult<StoredForm> store(const WriterFile& file);
+// The stored form of `file`, which must outlive it, compressed at `level`
+// where its Storage asks. Fails when the file's path cannot be read
+// (PathError) or its contents pass what a 32-bit size states.
+DatResult<StoredForm> store(const WriterFile& file, LrsLevel level);
 
 // Other("file 0x... holds N bytes, more than a 32-bit size can state").
 DatError file_too_large(std::uint32_t id, std::uint64_t size);

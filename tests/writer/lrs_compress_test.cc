@@ -1,6 +1,7 @@
-// compress_lrs: every input comes back unchanged through decompress_lrs and
-// through the plain reference decoder; a few encodings are pinned so that
-// the stream format cannot drift; and text-like data shrinks well.
+// compress_lrs at every level: every input comes back unchanged through
+// decompress_lrs and through the plain reference decoder; a few encodings
+// are pinned so that the stream format cannot drift; and text-like data
+// shrinks well, the best level most.
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,29 @@
 namespace quillstone_dat::testing {
 namespace {
 
-// Compresses, checks the declared size and that both decoders agree on the
-// original bytes; returns the payload.
-Bytes round_trip(const Bytes& input) {
-  const Bytes packed = compress_lrs(input);
+constexpr LrsLevel kLevels[] = {LrsLevel::kFast, LrsLevel::kDefault,
+                                LrsLevel::kBest};
+
+// Compresses at `level`, checks the declared size and that both decoders
+// agree on the original bytes; returns the payload.
+Bytes round_trip_at(const Bytes& input, LrsLevel level) {
+  const Bytes packed = compress_lrs(input, level);
   EXPECT_GE(packed.size(), 4u);
   EXPECT_LE(packed.size(), 4 + input.size() + (input.size() + 7) / 8)
       << "payload above its stated worst case";
   EXPECT_EQ(decompress_lrs(packed), input);
   EXPECT_EQ(reference_decompress_lrs(packed), input);
+  return packed;
+}
+
+// The same at every level; returns the default level's payload.
+Bytes round_trip(const Bytes& input) {
+  Bytes packed;
+  for (const LrsLevel level : kLevels) {
+    SCOPED_TRACE(static_cast<int>(level));
+    Bytes at_level = round_trip_at(input, level);
+    if (level == LrsLevel::kDefault) packed = std::move(at_level);
+  }
   return packed;
 }
 
@@ -126,7 +141,13 @@ TEST(LrsCompress, RoundTripsLargeMixedInputs) {
 TEST(LrsCompress, TextShrinksWellAndNoiseBarelyGrows) {
   std::mt19937 random(5);
   const Bytes text = text_like(random, 1 << 20);
-  EXPECT_LT(round_trip(text).size(), text.size() / 2);
+  const std::size_t fast = round_trip_at(text, LrsLevel::kFast).size();
+  const std::size_t standard = round_trip(text).size();
+  const std::size_t best = round_trip_at(text, LrsLevel::kBest).size();
+  EXPECT_LT(standard, text.size() / 2);
+  // Each level at least as good as the one below it, on text.
+  EXPECT_LE(standard, fast);
+  EXPECT_LE(best, standard);
   const Bytes noise = random_bytes(random, 1 << 16);
   EXPECT_LE(round_trip(noise).size(), noise.size() + noise.size() / 8 + 5);
 }

@@ -17,7 +17,7 @@ _quillstone_dat() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     case "${COMP_WORDS[i]}" in
       --ids-from | --manifest | --jobs | -j | --block-size | --compress | \
-        --files | --seed) ((i++)) ;;
+        --level | --files | --seed) ((i++)) ;;
       -*) ;;
       *)
         if [[ -z "$command" ]]; then
@@ -47,9 +47,9 @@ _quillstone_dat() {
       options="--ids-from --jobs -j --raw --quiet -q --force -f --skip-existing --sync --help"
       ;;
     verify) options="--ids-from --json --help" ;;
-    pack) options="--manifest --block-size --compress --force -f --help" ;;
+    pack) options="--manifest --block-size --compress --level --force -f --help" ;;
     sample) options="--files --seed --force -f --help" ;;
-    add) options="--compress --replace --reuse-free-blocks --help" ;;
+    add) options="--compress --level --replace --reuse-free-blocks --help" ;;
     rm) options="--ids-from --help" ;;
     compact) options="--help" ;;
     *) return 0 ;;
@@ -58,6 +58,10 @@ _quillstone_dat() {
   case "$prev" in
     --compress)
       mapfile -t COMPREPLY < <(compgen -W "none all auto" -- "$cur")
+      return 0
+      ;;
+    --level)
+      mapfile -t COMPREPLY < <(compgen -W "fast default best" -- "$cur")
       return 0
       ;;
     --ids-from | --manifest)
