@@ -8,8 +8,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "format/records.h"
-
 namespace quillstone_dat::testing {
 
 Bytes bytes_of(std::string_view text) {
@@ -31,7 +29,7 @@ ArchiveBuilder& ArchiveBuilder::put(std::uint64_t offset,
 ArchiveBuilder& ArchiveBuilder::put_u32(std::uint64_t offset,
                                         std::uint32_t value) {
   std::uint8_t encoded[4];
-  encode_fixed32(encoded, value);
+  put_le32(encoded, 0, value);
   return put(offset, encoded);
 }
 
@@ -42,39 +40,20 @@ ArchiveBuilder& ArchiveBuilder::put_chain(std::span<const std::uint32_t> blocks,
   std::size_t copied = 0;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const bool last = i + 1 == blocks.size();
-    std::uint8_t next[kNextFieldSize];
-    encode_next_field(next, last ? last_next : blocks[i + 1]);
-    put(blocks[i], next);
+    put_u32(blocks[i], last ? last_next : blocks[i + 1]);
     const std::size_t n =
         last ? data.size() - copied : std::min(payload, data.size() - copied);
-    put(blocks[i] + kNextFieldSize, data.subspan(copied, n));
+    put(blocks[i] + kNextFieldBytes, data.subspan(copied, n));
     copied += n;
   }
   return *this;
 }
 
-Bytes encode_node(const Node& node) {
-  if (node.entries.size() > kNodeMaxEntries) {
-    throw std::invalid_argument("node overfull");
-  }
-  DirectoryNode record;
-  record.branches = node.branches;
-  record.entry_count = node.entry_count.value_or(
-      static_cast<std::uint32_t>(node.entries.size()));
-  std::copy(node.entries.begin(), node.entries.end(), record.entries.begin());
-  Bytes bytes(kNodeSize);
-  encode_directory_node(record, std::span<std::uint8_t, kNodeSize>(bytes));
-  return bytes;
-}
-
-DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
-                                             std::uint32_t offset) {
-  auto bytes = db.read_file_data(offset, kNodeSize);
+DatResult<Node> read_directory_node(const DatDatabase& db,
+                                    std::uint32_t offset) {
+  auto bytes = db.read_file_data(offset, kNodeBytes);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  auto node =
-      decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
-  if (!node) return std::unexpected(DatError(std::move(node.error())));
-  return *node;
+  return node_from_bytes(*bytes);
 }
 
 ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
@@ -105,7 +84,7 @@ DatFileEntry ArchiveBuilder::add_file(std::uint32_t id,
 
 Bytes ArchiveBuilder::bytes() const {
   Bytes out = image_;
-  encode_header(header_, std::span(out).subspan<kHeaderOffset, kHeaderSize>());
+  std::ranges::copy(header_bytes(header_), out.data() + kHeaderAt);
   return out;
 }
 
@@ -169,16 +148,6 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
   }
   builder.header().file_size = builder.end();
   return builder.bytes();
-}
-
-Bytes lrs_literals(std::span<const std::uint8_t> data) {
-  Bytes out(kSizePrefixSize);
-  encode_size_prefix(out, static_cast<std::uint32_t>(data.size()));
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i % 8 == 0) out.push_back(0);
-    out.push_back(data[i]);
-  }
-  return out;
 }
 
 std::expected<std::size_t, IoError> MemoryFile::read_at(

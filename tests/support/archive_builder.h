@@ -1,7 +1,9 @@
 // Test-side helpers for building archives byte by byte: a header, blocks and
 // directory nodes placed at chosen offsets, so that well-formed and
-// malformed archives alike take a few lines each. Also in-memory and
-// fault-injecting files to put beneath a database, and a scratch folder.
+// malformed archives alike take a few lines each. The records are laid out
+// by support/record_bytes.h, not by the library's encoders. Also in-memory
+// and fault-injecting files to put beneath a database, and a scratch
+// folder.
 
 #ifndef QUILLSTONE_DAT_TESTS_SUPPORT_ARCHIVE_BUILDER_H_
 #define QUILLSTONE_DAT_TESTS_SUPPORT_ARCHIVE_BUILDER_H_
@@ -17,35 +19,22 @@
 #include <string_view>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
+#include "support/record_bytes.h"
 
 namespace quillstone_dat::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-
 Bytes bytes_of(std::string_view text);
 
-// A directory node as laid out on disk. `entry_count` defaults to the
-// number of entries given; set it to lie about the count.
-struct Node {
-  std::array<std::uint32_t, 62> branches{};
-  std::vector<DatFileEntry> entries;
-  std::optional<std::uint32_t> entry_count;
-};
-
-// The node's 1716 bytes as a chain yields them, for laying a node out
-// through several blocks with ArchiveBuilder::put_chain.
-Bytes encode_node(const Node& node);
-
-// The directory node that `db`'s archive holds at `offset`, read and
-// decoded as the directory walk does.
-DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
-                                             std::uint32_t offset);
+// The directory node that `db`'s archive holds at `offset`: the 1716 bytes
+// its chain yields, as the directory walk reads them, laid out by the
+// tests' own reading of a node.
+DatResult<Node> read_directory_node(const DatDatabase& db,
+                                    std::uint32_t offset);
 
 class ArchiveBuilder {
  public:
@@ -102,9 +91,6 @@ struct TestFile {
 // directory a root leaf or, past 61 files, a root with leaf children.
 Bytes build_archive(std::span<const TestFile> files,
                     std::uint32_t block_size = 256);
-
-// An LRS payload that stores `data` as literals only.
-Bytes lrs_literals(std::span<const std::uint8_t> data);
 
 // A file held in memory. Thread-safe for reads.
 class MemoryFile : public FileExtPolyfill {

@@ -14,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 #include "unit/allocation_probe.h"
@@ -223,8 +222,8 @@ class SparseFile : public FileExtPolyfill {
 TEST(BlockChain, PayloadOffsetPastThirtyTwoBitsIsCorruptionNotWrapAround) {
   // Were offset + 4 wrapped to 32 bits, the payload would come from the
   // start of the file.
-  Bytes next_field(kNextFieldSize);
-  encode_next_field(next_field.data(), 1000);
+  Bytes next_field(kNextFieldBytes);
+  put_le32(next_field, 0, 1000);
   const SparseFile file((std::uint64_t{1} << 32) + 4096,
                         {{0, numbered(64)},
                          {0xFFFFFFFCu, next_field},

@@ -9,7 +9,6 @@
 #include <memory>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
 
@@ -267,8 +266,8 @@ TEST(Directory, EmptyDirectoryReadsNoNode) {
   ASSERT_TRUE(db) << db.error();
   EXPECT_TRUE(db->files().empty());
   for (const std::uint64_t at : offsets) {
-    EXPECT_GE(at, kHeaderOffset);
-    EXPECT_LT(at, kHeaderEnd);
+    EXPECT_GE(at, kHeaderAt);
+    EXPECT_LT(at, kHeaderEndAt);
   }
 }
 
