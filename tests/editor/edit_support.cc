@@ -1,7 +1,5 @@
 #include "editor/edit_support.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "quillstone_dat/archive_check.h"
@@ -37,8 +35,7 @@ Bytes writer_archive(const Contents& files, std::uint32_t block_size) {
   }
   const TempDir dir;
   if (!writer.write(dir / "a.dat")) throw std::runtime_error("write failed");
-  std::ifstream in(dir / "a.dat", std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  return read_bytes(dir / "a.dat");
 }
 
 DatResult<Contents> contents_of(std::span<const std::uint8_t> image) {

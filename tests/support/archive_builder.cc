@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -181,6 +182,11 @@ std::filesystem::path write_bytes(const std::filesystem::path& path,
              static_cast<std::streamsize>(bytes.size()));
   if (!file) throw std::runtime_error("cannot write " + path.string());
   return path;
+}
+
+Bytes read_bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 DatResult<DatDatabase> open_in_memory(Bytes image) {

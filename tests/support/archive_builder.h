@@ -138,6 +138,8 @@ class FaultyFile : public FileExtPolyfill {
 // Writes `bytes` to `path`, replacing it, and returns the path.
 std::filesystem::path write_bytes(const std::filesystem::path& path,
                                   std::span<const std::uint8_t> bytes);
+// The bytes of the file at `path`; none when it cannot be read.
+Bytes read_bytes(const std::filesystem::path& path);
 
 // Opens an archive image held in memory.
 DatResult<DatDatabase> open_in_memory(Bytes image);
