@@ -125,7 +125,7 @@ TEST(ErrorMessageTest, EveryMalformedArchiveIsNamedAndExplained) {
           {"ls", path.string()},
           {"cat", path.string(), "1"},
           {"extract", path.string(), (dir / "out").string()}}) {
-      const ToolResult plain = run_tool(args);
+      const ProcessResult plain = run_tool(args);
       EXPECT_EQ(plain.exit_code, 1) << archive.name << " " << args[0];
       EXPECT_TRUE(plain.err.starts_with(prefix + archive.says))
           << archive.name << " " << args[0] << ": " << plain.err;
@@ -134,7 +134,7 @@ TEST(ErrorMessageTest, EveryMalformedArchiveIsNamedAndExplained) {
 
       std::vector<std::string> debug_args = args;
       debug_args.insert(debug_args.begin(), "--debug");
-      const ToolResult debug = run_tool(debug_args);
+      const ProcessResult debug = run_tool(debug_args);
       EXPECT_EQ(debug.exit_code, 1) << archive.name << " " << args[0];
       EXPECT_EQ(debug.err, "error: " + opened.error().debug() + "\n")
           << archive.name << " " << args[0];

@@ -173,7 +173,7 @@ TEST_F(HostileTest, ExtractOntoAFullDiskKeepsOnlyCompleteFiles) {
 
   for (const char* jobs : {"1", "2"}) {
     fs::remove_all(out);
-    const ToolResult result =
+    const ProcessResult result =
         run_tool({"extract", archive.string(), out.string(), "--jobs", jobs});
     EXPECT_EQ(result.exit_code, 1) << jobs;
     EXPECT_NE(result.err.find("No space left on device"), std::string::npos)
@@ -205,10 +205,11 @@ TEST_F(HostileTest, ExtractIntoAFolderThatTurnsUnwritableStopsCleanly) {
   fs::create_directories(out);
   UnwritableFolder unwritable(out);
 
-  ToolProcess tool({"extract", archive.string(), out.string(), "--jobs", "2"});
+  ChildProcess tool =
+      start_tool({"extract", archive.string(), out.string(), "--jobs", "2"});
   ASSERT_TRUE(wait_for_a_file(out));
   if (!unwritable.apply()) GTEST_SKIP() << "cannot make the folder unwritable";
-  const ToolResult result = tool.wait();
+  const ProcessResult result = tool.wait();
 
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.signal, 0);
@@ -226,11 +227,11 @@ TEST_F(HostileTest, ExtractStoppedBySignalLeavesOnlyCompleteFiles) {
   for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
     fs::remove_all(out);
     fs::create_directories(out);
-    ToolProcess tool(
-        {"extract", archive.string(), out.string(), "--jobs", "2"});
+    ChildProcess tool =
+        start_tool({"extract", archive.string(), out.string(), "--jobs", "2"});
     ASSERT_TRUE(wait_for_a_file(out));
     tool.send(signal);
-    const ToolResult result = tool.wait();
+    const ProcessResult result = tool.wait();
     if (signal == SIGKILL) {
       EXPECT_EQ(result.signal, SIGKILL);
     } else {
@@ -260,11 +261,11 @@ TEST_F(HostileTest, PackStoppedBySignalLeavesNoArchive) {
       fs::remove_all(out);
       fs::create_directories(out);
       if (replacing) write_bytes(archive, old_archive);
-      ToolProcess tool({"pack", in.string(), archive.string(), "--compress",
-                        "all", "--force"});
+      ChildProcess tool = start_tool({"pack", in.string(), archive.string(),
+                                      "--compress", "all", "--force"});
       std::this_thread::sleep_for(200ms);
       tool.send(signal);
-      const ToolResult result = tool.wait();
+      const ProcessResult result = tool.wait();
       ASSERT_NE(result.exit_code, 0)
           << "pack ended before the signal; the test needs more input";
       if (replacing) {
@@ -291,9 +292,9 @@ TEST_F(HostileTest, CatOrLsIntoAReaderThatLeavesAfterOneByte) {
         {"ls", listed.string()}}) {
     // What `| head -c 1` does: the command stops quietly, as one ended by
     // SIGPIPE would.
-    ToolProcess tool(args);
+    ChildProcess tool = start_tool(args);
     EXPECT_EQ(tool.read_stdout_then_close(1).size(), 1u);
-    const ToolResult result = tool.wait();
+    const ProcessResult result = tool.wait();
     EXPECT_EQ(result.signal, 0) << args.back();
     EXPECT_EQ(result.exit_code, 141) << args.back();
     EXPECT_EQ(result.err, "") << args.back();

@@ -64,7 +64,7 @@ class InfoTest : public ::testing::Test {
 };
 
 TEST_F(InfoTest, JsonHasEveryFieldInOrderWithItsValue) {
-  const ToolResult result = run_tool({"info", archive_.string(), "--json"});
+  const ProcessResult result = run_tool({"info", archive_.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const auto object = nlohmann::ordered_json::parse(result.out);
@@ -90,7 +90,7 @@ TEST_F(InfoTest, JsonHasEveryFieldInOrderWithItsValue) {
 }
 
 TEST_F(InfoTest, TextIsOneAlignedLinePerField) {
-  const ToolResult result = run_tool({"info", archive_.string()});
+  const ProcessResult result = run_tool({"info", archive_.string()});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   std::istringstream lines(result.out);
   std::string line;
@@ -118,7 +118,7 @@ TEST_F(InfoTest, TextIsOneAlignedLinePerField) {
 TEST(InfoEmptyDirectoryTest, RootOffsetZeroCountsNothing) {
   TempDir dir;
   const auto archive = ArchiveBuilder().write(dir / "empty.dat");
-  const ToolResult result = run_tool({"info", archive.string(), "--json"});
+  const ProcessResult result = run_tool({"info", archive.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const auto object = nlohmann::json::parse(result.out);
   EXPECT_EQ(object["root_offset"], 0);
@@ -135,7 +135,7 @@ TEST(InfoDamagedTest, ShowsTheHeaderThenTheDirectorysFailure) {
   TempDir dir;
   const std::string archive = builder.write(dir / "damaged.dat").string();
 
-  const ToolResult text = run_tool({"info", archive});
+  const ProcessResult text = run_tool({"info", archive});
   EXPECT_EQ(text.exit_code, 1);
   EXPECT_NE(text.out.find("game_version:   77\n"), std::string::npos)
       << text.out;
@@ -145,7 +145,7 @@ TEST(InfoDamagedTest, ShowsTheHeaderThenTheDirectorysFailure) {
       "past the end of the 400-byte file";
   EXPECT_EQ(text.err, "quillstone-dat: " + archive + ": " + failure + "\n");
 
-  const ToolResult json = run_tool({"info", archive, "--json"});
+  const ProcessResult json = run_tool({"info", archive, "--json"});
   EXPECT_EQ(json.exit_code, 1);
   const auto object = nlohmann::json::parse(json.out);
   EXPECT_EQ(object["game_version"], 77);
