@@ -3,24 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 std::string text_of(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
-}
-
-std::string hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
 }
 
 class CatTest : public ::testing::Test {

@@ -42,14 +42,10 @@ void cut_archive(const fs::path& path, std::size_t length) {
 
 // Node `count` levels deep, each leading to the next.
 void deep_directory(const fs::path& path, std::uint32_t count) {
-  constexpr std::uint32_t kStride = 1728;
   ArchiveBuilder builder;
-  for (std::uint32_t level = 0; level < count; ++level) {
-    const std::uint32_t at = 1000 + level * kStride;
-    const std::uint32_t child = level + 1 < count ? at + kStride : 0;
-    builder.put_node(at, Node{{child}, {{0, level, 0, 0, 0, 0}}, 0});
-  }
-  builder.header().root_offset = 1000;
+  builder.put_nested_nodes(count, [](std::uint32_t level, std::uint32_t child) {
+    return Node{{child}, {{0, level, 0, 0, 0, 0}}, 0};
+  });
   builder.write(path);
 }
 

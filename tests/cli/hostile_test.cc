@@ -24,6 +24,7 @@
 #include "cli/folder_files.h"
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -54,12 +55,6 @@ std::map<std::uint32_t, Bytes> write_archive(const fs::path& path,
   }
   write_bytes(path, build_archive(listed, 1024));
   return files;
-}
-
-std::string bin_name(std::uint32_t id) {
-  char name[16];
-  std::snprintf(name, sizeof name, "%08X.bin", id);
-  return name;
 }
 
 // Every name in `folder` but the manifest is a final name of one of

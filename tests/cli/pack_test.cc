@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -16,6 +15,7 @@
 #include "cli/tool_process.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -98,8 +98,7 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
                                           "manifest.json"}))
           << label;
       for (const SourceFile& file : source_files()) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%08X.bin", file.id);
+        const std::string name = bin_name(file.id);
         EXPECT_EQ(read_bytes(out / name), file.data) << label << " " << name;
       }
     }
@@ -219,9 +218,7 @@ nlohmann::ordered_json header_of(const fs::path& archive) {
 }
 
 std::string cat_of(const fs::path& archive, std::uint32_t id, bool raw) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", id);
-  std::vector<std::string> args = {"cat", archive.string(), text};
+  std::vector<std::string> args = {"cat", archive.string(), hex8(id)};
   if (raw) args.push_back("--raw");
   return run_tool(args).out;
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -37,9 +37,7 @@ Findings findings_of(const std::string& archive, std::size_t entries) {
   for (const auto& problem : report["problems"]) {
     found.emplace_back(problem["id"].get<std::uint32_t>(),
                        problem["kind"].get<std::string>());
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", found.back().first);
-    EXPECT_EQ(problem["id_hex"], hex);
+    EXPECT_EQ(problem["id_hex"], hex8(found.back().first));
     EXPECT_FALSE(problem["detail"].get<std::string>().empty());
   }
   return found;

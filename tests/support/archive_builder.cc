@@ -15,6 +15,14 @@ Bytes bytes_of(std::string_view text) {
   return Bytes(text.begin(), text.end());
 }
 
+Bytes numbered(std::size_t size, std::uint8_t first, std::uint8_t step) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(first + i * step);
+  }
+  return bytes;
+}
+
 ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size) : image_(400, 0) {
   header_.block_size = block_size;
 }
@@ -66,6 +74,22 @@ ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
 ArchiveBuilder& ArchiveBuilder::put_root(const Node& node) {
   header_.root_offset = end();
   return put_node(header_.root_offset, node);
+}
+
+ArchiveBuilder& ArchiveBuilder::put_nested_nodes(
+    std::uint32_t levels,
+    const std::function<Node(std::uint32_t level, std::uint32_t child)>&
+        node_at) {
+  // A node's chain takes its next field and 1716 bytes; 1728 leaves a gap.
+  constexpr std::uint32_t kFirst = 1000;
+  constexpr std::uint32_t kStride = 1728;
+  for (std::uint32_t level = 0; level < levels; ++level) {
+    const std::uint32_t at = kFirst + level * kStride;
+    const std::uint32_t child = level + 1 < levels ? at + kStride : 0;
+    put_node(at, node_at(level, child));
+  }
+  header_.root_offset = kFirst;
+  return *this;
 }
 
 std::uint32_t ArchiveBuilder::end() const {

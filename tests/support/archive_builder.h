@@ -30,6 +30,11 @@ namespace quillstone_dat::testing {
 
 Bytes bytes_of(std::string_view text);
 
+// `size` bytes, byte i being first + i * step (mod 256): with the default
+// step every value once in 256 bytes, neighbours apart, so that bytes out
+// of place show.
+Bytes numbered(std::size_t size, std::uint8_t first = 1, std::uint8_t step = 7);
+
 // The directory node that `db`'s archive holds at `offset`: the 1716 bytes
 // its chain yields, as the directory walk reads them, laid out by the
 // tests' own reading of a node.
@@ -62,6 +67,14 @@ class ArchiveBuilder {
 
   // Stores `node` at end() as above and makes it the directory's root.
   ArchiveBuilder& put_root(const Node& node);
+
+  // A directory `levels` deep, one node a level: node_at(level, child) at
+  // 1000 + level * 1728, `child` the offset of the node below it (0 under
+  // the last), and the root at 1000.
+  ArchiveBuilder& put_nested_nodes(
+      std::uint32_t levels,
+      const std::function<Node(std::uint32_t level, std::uint32_t child)>&
+          node_at);
 
   // The first offset past the image's current end, rounded up to 16.
   std::uint32_t end() const;

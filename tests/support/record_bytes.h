@@ -34,6 +34,15 @@ inline constexpr std::uint32_t kNextFieldBytes = 4;
 inline constexpr std::uint32_t kSizePrefixBytes = 4;
 static_assert(kNodeBytes == 1716);
 
+// The header's fields in on-disk order, by the names errors and the tool
+// show.
+inline constexpr std::array<const char*, 17> kHeaderFieldNames = {
+    "magic",         "block_size",     "file_size",    "dataset",
+    "subset",        "free_head",      "free_tail",    "free_count",
+    "root_offset",   "new_lru",        "old_lru",      "use_lru",
+    "master_map_id", "engine_version", "game_version", "version_string",
+    "version_minor"};
+
 std::array<std::uint8_t, kHeaderBytes> header_bytes(const DatHeader& header);
 
 std::array<std::uint8_t, kEntryBytes> entry_bytes(const DatFileEntry& entry);

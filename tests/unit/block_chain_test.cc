@@ -16,20 +16,13 @@
 
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
+#include "support/expect_error.h"
 #include "unit/allocation_probe.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
-
-Bytes numbered(std::size_t size, std::uint8_t first = 1) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(first + i * 7);
-  }
-  return bytes;
-}
 
 // A MemoryFile that also notes the offset of every read.
 struct RecordedFile {
@@ -44,7 +37,7 @@ struct RecordedFile {
 };
 
 void expect_eof(const DatResult<Bytes>& read) {
-  ASSERT_FALSE(read) << "read " << read->size() << " bytes";
+  ASSERT_FALSE(read) << what_succeeded(*read);
   ASSERT_EQ(read.error().kind(), DatError::Kind::kIo) << read.error();
   EXPECT_EQ(*read.error().io_error(), IoError::fill_whole_buffer());
 }
@@ -60,11 +53,6 @@ bool visits_in_order(const std::vector<std::uint64_t>& offsets,
     if (at == offsets.end()) return false;
   }
   return true;
-}
-
-void expect_corruption(const DatResult<Bytes>& read) {
-  ASSERT_FALSE(read) << "read " << read->size() << " bytes";
-  EXPECT_EQ(read.error().kind(), DatError::Kind::kCorruption) << read.error();
 }
 
 TEST(BlockChain, SizeZeroIsEmptyWhateverTheOffset) {
