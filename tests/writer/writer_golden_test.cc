@@ -87,18 +87,16 @@ constexpr std::string_view kWrittenRows = R"(
 )";
 
 TEST(WriterGolden, ASmallArchiveIsWrittenByteForByte) {
-  WriterOptions options;
-  options.block_size = 64;
-  options.magic = 0x5442;
-  options.dataset = 1;
-  options.subset = 2;
-  options.master_map_id = 3;
-  options.engine_version = 4;
-  options.game_version = 5;
-  options.version_string = {'v', '1', 0, 0, 0, 0, 0, 0,
-                            0,   0,   0, 0, 0, 0, 0, 0xCD};
-  options.version_minor = 6;
-  DatWriter writer(options);
+  DatWriter writer({.block_size = 64,
+                    .magic = 0x5442,
+                    .dataset = 1,
+                    .subset = 2,
+                    .master_map_id = 3,
+                    .engine_version = 4,
+                    .game_version = 5,
+                    .version_string = {'v', '1', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                       0, 0, 0, 0xCD},
+                    .version_minor = 6});
   // Added out of id order: the writer sorts.
   ASSERT_TRUE(writer.add({.id = 0x0A000003,
                           .contents = bytes_of("aaaaaaaaaa"),
