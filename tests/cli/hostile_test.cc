@@ -32,17 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Distinct, poorly compressible contents for file `id`.
-Bytes contents_of(std::uint32_t id, std::size_t size) {
-  Bytes bytes(size);
-  std::uint32_t state = id * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(state >> 23);
-  }
-  return bytes;
-}
-
 // An archive of `count` files of `size` bytes, ids 1 to count.
 std::map<std::uint32_t, Bytes> write_archive(const fs::path& path,
                                              std::uint32_t count,
@@ -50,7 +39,7 @@ std::map<std::uint32_t, Bytes> write_archive(const fs::path& path,
   std::map<std::uint32_t, Bytes> files;
   std::vector<TestFile> listed;
   for (std::uint32_t id = 1; id <= count; ++id) {
-    files[id] = contents_of(id, size);
+    files[id] = pattern(size, id);
     listed.push_back({id, files[id]});
   }
   write_bytes(path, build_archive(listed, 1024));
@@ -244,7 +233,7 @@ TEST_F(HostileTest, PackStoppedBySignalLeavesNoArchive) {
   const fs::path in = dir_ / "in";
   fs::create_directories(in);
   for (std::uint32_t id = 1; id <= 48; ++id) {
-    write_bytes(in / bin_name(id), contents_of(id, 1 << 20));
+    write_bytes(in / bin_name(id), pattern(1 << 20, id));
   }
   const fs::path out = dir_ / "out";
   fs::create_directories(out);

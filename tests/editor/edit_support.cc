@@ -7,16 +7,6 @@
 
 namespace quillstone_dat::testing {
 
-Bytes pattern(std::size_t size, std::uint32_t salt) {
-  Bytes out(size);
-  std::uint32_t state = salt * 2654435761u + 1;
-  for (std::uint8_t& byte : out) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(state >> 16);
-  }
-  return out;
-}
-
 WriterFile writer_file(std::uint32_t id, Bytes bytes, Storage storage) {
   WriterFile file;
   file.id = id;

@@ -23,6 +23,16 @@ Bytes numbered(std::size_t size, std::uint8_t first, std::uint8_t step) {
   return bytes;
 }
 
+Bytes pattern(std::size_t size, std::uint32_t salt) {
+  Bytes out(size);
+  std::uint32_t state = salt * 2654435761u + 1;
+  for (std::uint8_t& byte : out) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 16);
+  }
+  return out;
+}
+
 ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size) : image_(400, 0) {
   header_.block_size = block_size;
 }

@@ -35,6 +35,10 @@ Bytes bytes_of(std::string_view text);
 // of place show.
 Bytes numbered(std::size_t size, std::uint8_t first = 1, std::uint8_t step = 7);
 
+// `size` bytes of noise that differ from one salt to another and hardly
+// compress.
+Bytes pattern(std::size_t size, std::uint32_t salt);
+
 // The directory node that `db`'s archive holds at `offset`: the 1716 bytes
 // its chain yields, as the directory walk reads them, laid out by the
 // tests' own reading of a node.
