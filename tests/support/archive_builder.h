@@ -40,8 +40,8 @@ Bytes numbered(std::size_t size, std::uint8_t first = 1, std::uint8_t step = 7);
 Bytes pattern(std::size_t size, std::uint32_t salt);
 
 // The directory node that `db`'s archive holds at `offset`: the 1716 bytes
-// its chain yields, as the directory walk reads them, laid out by the
-// tests' own reading of a node.
+// its chain yields, read as the directory walk reads them, then taken apart
+// by node_from_bytes rather than by the library's decoder.
 DatResult<Node> read_directory_node(const DatDatabase& db,
                                     std::uint32_t offset);
 
