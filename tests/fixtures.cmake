@@ -43,7 +43,7 @@ add_test(NAME resource_provider_fixtures.case_locations
 # The retail case end to end against archives made for each edge case.
 add_executable(resource_provider_fixtures_test fixtures_test.cc)
 target_link_libraries(resource_provider_fixtures_test PRIVATE
-  dat_test_support fixture_subprocess GTest::gtest_main)
+  dat_test_support test_subprocess GTest::gtest_main)
 target_compile_definitions(resource_provider_fixtures_test PRIVATE
   QUILLSTONE_DAT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   FIXTURES_BINARY="$<TARGET_FILE:resource_provider_fixtures>")

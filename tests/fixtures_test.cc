@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "quillstone_dat/portal_dat_path.h"
-#include "runner/subprocess.h"
 #include "support/archive_builder.h"
+#include "support/lines.h"
+#include "support/subprocess.h"
 
 namespace {
 
@@ -25,15 +26,16 @@ using quillstone_dat::testing::ArchiveBuilder;
 using quillstone_dat::testing::build_archive;
 using quillstone_dat::testing::Bytes;
 using quillstone_dat::testing::bytes_of;
+using quillstone_dat::testing::last_line;
+using quillstone_dat::testing::lines_of;
 using quillstone_dat::testing::lrs_literals;
 using quillstone_dat::testing::Node;
+using quillstone_dat::testing::ProcessOptions;
+using quillstone_dat::testing::ProcessResult;
+using quillstone_dat::testing::run_process;
 using quillstone_dat::testing::TempDir;
 using quillstone_dat::testing::TestFile;
 using quillstone_dat::testing::write_bytes;
-using runner::testing::lines_of;
-using runner::testing::ProcessOptions;
-using runner::testing::ProcessResult;
-using runner::testing::run_process;
 
 constexpr std::string_view kSkipLine =
     "Skipping test: QUILLSTONE_PORTAL_DAT not set and fallback not found";
@@ -49,11 +51,6 @@ ProcessResult fixtures(const std::optional<std::string>& archive,
   ProcessOptions options;
   options.environment["QUILLSTONE_PORTAL_DAT"] = archive;
   return run_process(args, options);
-}
-
-std::string last_line(const std::string& text) {
-  const std::vector<std::string> lines = lines_of(text);
-  return lines.empty() ? "" : lines.back();
 }
 
 // The retail case's block in the failure section: its captured output, the
@@ -105,7 +102,7 @@ std::size_t check_line_of(std::string_view piece) {
 void expect_retail_failure(const ProcessResult& run,
                            std::string_view check_text,
                            std::string_view message) {
-  EXPECT_EQ(run.exit_status, 1) << run.out;
+  EXPECT_EQ(run.exit_code, 1) << run.out;
   EXPECT_EQ(last_line(run.out), "result: 3 passed, 1 failed, 0 skipped");
   EXPECT_NE(run.out.find("test test_retail_dat_provider ... FAILED\n"),
             std::string::npos);
@@ -131,7 +128,7 @@ TEST(FixturesSkipPath, PassesWithTheSkipLineWhenNoArchiveIsFound) {
        {std::optional<std::string>(), std::optional<std::string>(""),
         std::optional<std::string>("/nonexistent/portal.dat")}) {
     const ProcessResult run = fixtures(value);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
+    EXPECT_EQ(run.exit_code, 0) << run.out;
     EXPECT_EQ(last_line(run.out), kAllPassed);
     EXPECT_NE(run.out.find(kRetailResultOk), std::string::npos);
     if (fallback_exists) {
@@ -148,7 +145,7 @@ TEST(FixturesSkipPath, PassesWithTheSkipLineWhenNoArchiveIsFound) {
   if (!fallback_exists) {
     // Captured: a passing case's output stays hidden unless asked for.
     const ProcessResult quiet = fixtures(std::nullopt, {});
-    EXPECT_EQ(quiet.exit_status, 0);
+    EXPECT_EQ(quiet.exit_code, 0);
     EXPECT_EQ(quiet.out.find("Skipping test"), std::string::npos);
     const ProcessResult through = fixtures(std::nullopt, {"--nocapture"});
     EXPECT_NE(through.out.find(std::string(kSkipLine) + "\n"),
@@ -169,7 +166,7 @@ TEST(FixturesFullPath, PassesOnAWellFormedArchive) {
   }
   const ProcessResult run =
       fixtures(write_archive(dir, build_archive(files)).string());
-  EXPECT_EQ(run.exit_status, 0) << run.out;
+  EXPECT_EQ(run.exit_code, 0) << run.out;
   EXPECT_EQ(last_line(run.out), kAllPassed);
   const std::optional<std::vector<std::uint32_t>> shown = found_ids(run.out);
   ASSERT_TRUE(shown.has_value()) << run.out;
@@ -187,7 +184,7 @@ TEST(FixturesFullPath, ListsEveryIdOfASmallArchive) {
   };
   const ProcessResult run =
       fixtures(write_archive(dir, build_archive(files)).string());
-  EXPECT_EQ(run.exit_status, 0) << run.out;
+  EXPECT_EQ(run.exit_code, 0) << run.out;
   const std::optional<std::vector<std::uint32_t>> shown = found_ids(run.out);
   ASSERT_TRUE(shown.has_value()) << run.out;
   EXPECT_EQ(std::multiset<std::uint32_t>(shown->begin(), shown->end()),
@@ -264,7 +261,7 @@ TEST(FixturesRunner, AFilterRunsTheRetailCaseAlone) {
         std::vector<std::string>{"--exact", "test_retail_dat_provider"},
         std::vector<std::string>{"retail"}}) {
     const ProcessResult run = fixtures(std::nullopt, args);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
+    EXPECT_EQ(run.exit_code, 0) << run.out;
     EXPECT_EQ(lines_of(run.out),
               (std::vector<std::string>{
                   "running 1 case", std::string(kRetailResultOk), "",
@@ -275,7 +272,7 @@ TEST(FixturesRunner, AFilterRunsTheRetailCaseAlone) {
 
 TEST(FixturesRunner, HoldsTheFourCasesInNameOrderAtTheirRealPlaces) {
   const ProcessResult list = fixtures(std::nullopt, {"--list"});
-  EXPECT_EQ(list.exit_status, 0);
+  EXPECT_EQ(list.exit_code, 0);
   EXPECT_EQ(lines_of(list.out),
             (std::vector<std::string>{
                 "common::motion_command_names::tests::classify_known_commands",
@@ -286,7 +283,7 @@ TEST(FixturesRunner, HoldsTheFourCasesInNameOrderAtTheirRealPlaces) {
 
   const ProcessResult places =
       fixtures(std::nullopt, {"--check-locations", QUILLSTONE_DAT_SOURCE_DIR});
-  EXPECT_EQ(places.exit_status, 0) << places.out;
+  EXPECT_EQ(places.exit_code, 0) << places.out;
   EXPECT_EQ(last_line(places.out), "locations: 4 right, 0 wrong");
 }
 
@@ -294,7 +291,7 @@ TEST(FixturesRunner, RunsTheCasesOnAnyNumberOfThreads) {
   for (const std::string threads : {"1", "2", "8"}) {
     const ProcessResult run =
         fixtures(std::nullopt, {"--test-threads", threads});
-    EXPECT_EQ(run.exit_status, 0) << run.out;
+    EXPECT_EQ(run.exit_code, 0) << run.out;
     EXPECT_EQ(last_line(run.out), kAllPassed);
     for (const std::string_view name :
          {"classify_known_commands", "lookup_known_commands",

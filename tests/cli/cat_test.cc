@@ -3,24 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 std::string text_of(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
-}
-
-std::string hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
 }
 
 class CatTest : public ::testing::Test {
@@ -54,7 +48,7 @@ class CatTest : public ::testing::Test {
 };
 
 TEST_F(CatTest, WritesAnUncompressedFileByteForByte) {
-  const ToolResult result = run_tool({"cat", archive_, "2A"});
+  const ProcessResult result = run_tool({"cat", archive_, "2A"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, text_of(binary_));
@@ -63,11 +57,11 @@ TEST_F(CatTest, WritesAnUncompressedFileByteForByte) {
 }
 
 TEST_F(CatTest, DecompressesUnlessRawIsGiven) {
-  const ToolResult plain = run_tool({"cat", archive_, "0x06000001"});
+  const ProcessResult plain = run_tool({"cat", archive_, "0x06000001"});
   ASSERT_EQ(plain.exit_code, 0) << plain.err;
   EXPECT_EQ(plain.out, text_of(plain_));
 
-  const ToolResult raw = run_tool({"cat", archive_, "0x06000001", "--raw"});
+  const ProcessResult raw = run_tool({"cat", archive_, "0x06000001", "--raw"});
   ASSERT_EQ(raw.exit_code, 0) << raw.err;
   EXPECT_EQ(raw.out, text_of(stored_));
 }
@@ -75,12 +69,12 @@ TEST_F(CatTest, DecompressesUnlessRawIsGiven) {
 TEST_F(CatTest, TakesTheIdInHexWithOrWithoutPrefix) {
   for (const char* id :
        {"2A", "2a", "0x2a", "0X2A", "0000002A", "0x0000002A"}) {
-    const ToolResult result = run_tool({"cat", archive_, id});
+    const ProcessResult result = run_tool({"cat", archive_, id});
     EXPECT_EQ(result.exit_code, 0) << id << ": " << result.err;
     EXPECT_EQ(result.out, text_of(binary_)) << id;
   }
   for (const char* id : {"FFFFFFFF", "0xFFFFFFFF", "0xffffffff", "6000001"}) {
-    const ToolResult result = run_tool({"cat", archive_, id});
+    const ProcessResult result = run_tool({"cat", archive_, id});
     EXPECT_EQ(result.exit_code, 0) << id << ": " << result.err;
     EXPECT_FALSE(result.out.empty()) << id;
   }
@@ -89,7 +83,7 @@ TEST_F(CatTest, TakesTheIdInHexWithOrWithoutPrefix) {
 }
 
 TEST_F(CatTest, AnEmptyFileWritesNothingAndSucceeds) {
-  const ToolResult result = run_tool({"cat", archive_, "7"});
+  const ProcessResult result = run_tool({"cat", archive_, "7"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
@@ -99,7 +93,7 @@ TEST_F(CatTest, AnAbsentIdIsNamedInHexOrInTheDebugForm) {
   for (const bool raw : {false, true}) {
     std::vector<std::string> args = {"cat", archive_, "0x1234"};
     if (raw) args.push_back("--raw");
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 1) << raw;
     EXPECT_EQ(result.out, "") << raw;
     EXPECT_EQ(result.err, "quillstone-dat: " + archive_ +
@@ -107,7 +101,7 @@ TEST_F(CatTest, AnAbsentIdIsNamedInHexOrInTheDebugForm) {
         << raw;
 
     args.insert(args.begin(), "--debug");
-    const ToolResult debug = run_tool(args);
+    const ProcessResult debug = run_tool(args);
     EXPECT_EQ(debug.exit_code, 1) << raw;
     EXPECT_EQ(debug.err, "error: NotFound(4660)\n") << raw;
   }
@@ -122,7 +116,7 @@ TEST(CatPayloadTest, AShortCompressedStreamIsWrittenWithAWarning) {
   TempDir dir;
   const std::string archive = builder.write(dir / "lying.dat").string();
 
-  const ToolResult result = run_tool({"cat", archive, "9"});
+  const ProcessResult result = run_tool({"cat", archive, "9"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "sixteen bytes...");
   EXPECT_EQ(result.err, "quillstone-dat: " + archive +
@@ -141,7 +135,7 @@ TEST(CatChainTest, AChainPastTheEndFailsWithoutWritingAnything) {
   for (const char* mode : {"", "--raw"}) {
     std::vector<std::string> args = {"cat", archive.string(), "5"};
     if (*mode != '\0') args.push_back(mode);
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 1) << mode;
     EXPECT_EQ(result.out, "") << mode;
     EXPECT_TRUE(result.err.starts_with(

@@ -39,7 +39,7 @@ class EditTest : public ::testing::Test {
 };
 
 TEST_F(EditTest, AddPutsNewFilesAndReplacesOnlyWhenAsked) {
-  const ToolResult added =
+  const ProcessResult added =
       run_tool({"add", archive_, input("0A000009.bin", "nine").string(),
                 "--compress", "all"});
   ASSERT_EQ(added.exit_code, 0) << added.err;
@@ -50,7 +50,7 @@ TEST_F(EditTest, AddPutsNewFilesAndReplacesOnlyWhenAsked) {
   fs::create_directory(dir_ / "more");
   write_bytes(dir_ / "more" / "0A000001", bytes_of("ONE"));
   write_bytes(dir_ / "more" / "0A00000A.bin", bytes_of("ten"));
-  const ToolResult refused =
+  const ProcessResult refused =
       run_tool({"add", archive_, (dir_ / "more").string()});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err, "quillstone-dat: " + archive_ +
@@ -58,7 +58,7 @@ TEST_F(EditTest, AddPutsNewFilesAndReplacesOnlyWhenAsked) {
                              "--replace to replace it\n");
   EXPECT_EQ(read_bytes(archive_), before);
 
-  const ToolResult replaced =
+  const ProcessResult replaced =
       run_tool({"add", archive_, (dir_ / "more").string(), "--replace"});
   ASSERT_EQ(replaced.exit_code, 0) << replaced.err;
   EXPECT_EQ(replaced.out,
@@ -76,13 +76,13 @@ TEST_F(EditTest, AddPutsNewFilesAndReplacesOnlyWhenAsked) {
 TEST_F(EditTest, AddFillsFreeBlocksWhenAsked) {
   // In the writer's layout every chain the rm lets go can be freed.
   ASSERT_EQ(run_tool({"compact", archive_}).exit_code, 0);
-  const ToolResult removed = run_tool({"rm", archive_, "0A000002"});
+  const ProcessResult removed = run_tool({"rm", archive_, "0A000002"});
   ASSERT_EQ(removed.exit_code, 0);
   // Much of this small archive is free now, and the tool says so.
   EXPECT_NE(removed.out.find(" blocks are free; compact gives them back"),
             std::string::npos)
       << removed.out;
-  const ToolResult added =
+  const ProcessResult added =
       run_tool({"add", archive_, input("0A000004", "four").string(),
                 "--reuse-free-blocks"});
   ASSERT_EQ(added.exit_code, 0) << added.err;
@@ -93,7 +93,7 @@ TEST_F(EditTest, AddFillsFreeBlocksWhenAsked) {
 }
 
 TEST_F(EditTest, RmRemovesWhatItFindsAndReportsTheRest) {
-  const ToolResult removed =
+  const ProcessResult removed =
       run_tool({"rm", archive_, "0A000001-0A000002", "0B000000"});
   EXPECT_EQ(removed.exit_code, 1);
   EXPECT_EQ(removed.err, "quillstone-dat: " + archive_ +
@@ -112,7 +112,7 @@ TEST_F(EditTest, CompactOfAnUnreadableFileNamesItAndChangesNothing) {
   builder.header().file_size = builder.end();
   write_bytes(archive_, builder.bytes());
 
-  const ToolResult compacted = run_tool({"compact", archive_});
+  const ProcessResult compacted = run_tool({"compact", archive_});
   EXPECT_EQ(compacted.exit_code, 1);
   EXPECT_NE(compacted.err.find("0x0A000002"), std::string::npos)
       << compacted.err;
@@ -131,7 +131,7 @@ TEST_F(EditTest, CompactDropsFreeBlocksAndKeepsEveryFile) {
   const std::string listed = run_tool({"ls", archive_, "--json"}).out;
   const auto size_before = fs::file_size(archive_);
 
-  const ToolResult compacted = run_tool({"compact", archive_});
+  const ProcessResult compacted = run_tool({"compact", archive_});
   ASSERT_EQ(compacted.exit_code, 0) << compacted.err;
   EXPECT_LT(fs::file_size(archive_), size_before);
   EXPECT_NE(run_tool({"info", archive_}).out.find("free_count:       0\n"),

@@ -42,14 +42,10 @@ void cut_archive(const fs::path& path, std::size_t length) {
 
 // Node `count` levels deep, each leading to the next.
 void deep_directory(const fs::path& path, std::uint32_t count) {
-  constexpr std::uint32_t kStride = 1728;
   ArchiveBuilder builder;
-  for (std::uint32_t level = 0; level < count; ++level) {
-    const std::uint32_t at = 1000 + level * kStride;
-    const std::uint32_t child = level + 1 < count ? at + kStride : 0;
-    builder.put_node(at, Node{{child}, {{0, level, 0, 0, 0, 0}}, 0});
-  }
-  builder.header().root_offset = 1000;
+  builder.put_nested_nodes(count, [](std::uint32_t level, std::uint32_t child) {
+    return Node{{child}, {{0, level, 0, 0, 0, 0}}, 0};
+  });
   builder.write(path);
 }
 
@@ -125,7 +121,7 @@ TEST(ErrorMessageTest, EveryMalformedArchiveIsNamedAndExplained) {
           {"ls", path.string()},
           {"cat", path.string(), "1"},
           {"extract", path.string(), (dir / "out").string()}}) {
-      const ToolResult plain = run_tool(args);
+      const ProcessResult plain = run_tool(args);
       EXPECT_EQ(plain.exit_code, 1) << archive.name << " " << args[0];
       EXPECT_TRUE(plain.err.starts_with(prefix + archive.says))
           << archive.name << " " << args[0] << ": " << plain.err;
@@ -134,7 +130,7 @@ TEST(ErrorMessageTest, EveryMalformedArchiveIsNamedAndExplained) {
 
       std::vector<std::string> debug_args = args;
       debug_args.insert(debug_args.begin(), "--debug");
-      const ToolResult debug = run_tool(debug_args);
+      const ProcessResult debug = run_tool(debug_args);
       EXPECT_EQ(debug.exit_code, 1) << archive.name << " " << args[0];
       EXPECT_EQ(debug.err, "error: " + opened.error().debug() + "\n")
           << archive.name << " " << args[0];

@@ -37,7 +37,7 @@ class ExtractTest : public ::testing::Test {
     archive_ = write_bytes(dir_ / "a.dat", build_archive(files, 64)).string();
   }
 
-  ToolResult extract(std::vector<std::string> more) const {
+  ProcessResult extract(std::vector<std::string> more) const {
     std::vector<std::string> args = {"extract", archive_, out_.string()};
     args.insert(args.end(), more.begin(), more.end());
     return run_tool(args);
@@ -58,7 +58,7 @@ TEST_F(ExtractTest, WritesEveryFileDecompressed) {
         std::vector<std::string>{"--jobs", "3", "--sync"}}) {
     const std::string jobs = args[1] + (args.size() > 2 ? " --sync" : "");
     fs::remove_all(out_);
-    const ToolResult result = extract(args);
+    const ProcessResult result = extract(args);
     ASSERT_EQ(result.exit_code, 0) << jobs << ": " << result.err;
     // Standard error is no terminal here: no progress bar.
     EXPECT_EQ(result.err, "") << jobs;
@@ -77,7 +77,7 @@ TEST_F(ExtractTest, KeepsFilesAlreadyThereUnlessForced) {
   fs::create_directories(out_);
   write_bytes(out_ / "0000002A.bin", Bytes(5000, 1));
   // Refused before anything is written, naming the file in the way.
-  const ToolResult refused = extract({"7", "2A"});
+  const ProcessResult refused = extract({"7", "2A"});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err, "quillstone-dat: " + (out_ / "0000002A.bin").string() +
                              ": exists; pass --force to replace the files "
@@ -96,7 +96,7 @@ TEST_F(ExtractTest, KeepsFilesAlreadyThereUnlessForced) {
 TEST_F(ExtractTest, IdsRangesAndListsSelectFilesOnceEachAsStored) {
   const std::string list = (dir_ / "ids.txt").string();
   write_bytes(list, bytes_of("# wanted\n  2a  \n\n06000001 # again\n"));
-  const ToolResult result =
+  const ProcessResult result =
       extract({"--raw", "06000000-060000FF", "0x2A", "--ids-from", list});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(names_in(out_),
@@ -106,7 +106,7 @@ TEST_F(ExtractTest, IdsRangesAndListsSelectFilesOnceEachAsStored) {
   EXPECT_EQ(read_bytes(out_ / "0000002A.bin"), binary_);
 
   // The list may come from standard input.
-  const ToolResult piped = run_tool_with_input(
+  const ProcessResult piped = run_tool_with_input(
       {"extract", archive_, (dir_ / "piped").string(), "--ids-from", "-"},
       "7\n06000002\n");
   ASSERT_EQ(piped.exit_code, 0) << piped.err;
@@ -133,7 +133,7 @@ TEST_F(ExtractTest, FilesCarryTheirEntrysTimestamp) {
 }
 
 TEST_F(ExtractTest, AnUnknownIdOrEmptyRangeIsReportedAndTheOthersAreWritten) {
-  const ToolResult result = extract({"0x1234", "7", "08000000-08FFFFFF"});
+  const ProcessResult result = extract({"0x1234", "7", "08000000-08FFFFFF"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "quillstone-dat: " + archive_ +
                             ": no file 0x00001234 in the archive\n"
@@ -144,7 +144,7 @@ TEST_F(ExtractTest, AnUnknownIdOrEmptyRangeIsReportedAndTheOthersAreWritten) {
   EXPECT_EQ(names_in(out_),
             (std::vector<std::string>{"00000007.bin", "manifest.json"}));
 
-  const ToolResult debug = run_tool(
+  const ProcessResult debug = run_tool(
       {"--debug", "extract", archive_, (dir_ / "d").string(), "0x1234"});
   EXPECT_EQ(debug.exit_code, 1);
   EXPECT_EQ(debug.err, "error: NotFound(4660)\n");
@@ -153,12 +153,12 @@ TEST_F(ExtractTest, AnUnknownIdOrEmptyRangeIsReportedAndTheOthersAreWritten) {
 TEST_F(ExtractTest, AnOutputFolderThatIsAFileIsAPathError) {
   fs::create_directories(out_.parent_path());
   write_bytes(out_, bytes_of("a file"));
-  const ToolResult result = extract({"--force"});
+  const ProcessResult result = extract({"--force"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(result.err.starts_with("quillstone-dat: " + out_.string() +
                                      ": cannot write: "))
       << result.err;
-  const ToolResult debug =
+  const ProcessResult debug =
       run_tool({"--debug", "extract", archive_, out_.string(), "--force"});
   EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
 }
@@ -172,7 +172,7 @@ TEST_F(ExtractTest, BadArgumentsAreUsageErrors) {
         {"--force", "--skip-existing"},
         {"--ids-from", (dir_ / "absent.txt").string()},
         {"--frob"}}) {
-    const ToolResult result = extract(more);
+    const ProcessResult result = extract(more);
     EXPECT_EQ(result.exit_code, 2) << more.back() << ": " << result.err;
     EXPECT_NE(result.err.find("usage: quillstone-dat extract"),
               std::string::npos)
@@ -199,7 +199,7 @@ TEST(ExtractBrokenTest, ABrokenEntryFailsAloneAndLeavesNoTemporaryFile) {
 
   for (const char* jobs : {"1", "4"}) {
     const fs::path out = dir / (std::string("out") + jobs);
-    const ToolResult result =
+    const ProcessResult result =
         run_tool({"extract", archive, out.string(), "--jobs", jobs});
     EXPECT_EQ(result.exit_code, 1) << jobs;
     EXPECT_TRUE(result.err.starts_with(
@@ -213,7 +213,7 @@ TEST(ExtractBrokenTest, ABrokenEntryFailsAloneAndLeavesNoTemporaryFile) {
                                         "manifest.json"}));
     EXPECT_EQ(read_bytes(out / "00000003.bin"), bytes_of("last file"));
 
-    const ToolResult debug =
+    const ProcessResult debug =
         run_tool({"--debug", "extract", archive, out.string() + "-debug",
                   "--jobs", jobs});
     EXPECT_TRUE(debug.err.starts_with("error: 00000002: Io(")) << debug.err;

@@ -1,23 +1,16 @@
-// Reading and listing the files that tool runs leave in a folder.
+// Listing the files that tool runs leave in a folder.
 
 #ifndef QUILLSTONE_DAT_TESTS_CLI_FOLDER_FILES_H_
 #define QUILLSTONE_DAT_TESTS_CLI_FOLDER_FILES_H_
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/archive_builder.h"
 
 namespace quillstone_dat::testing {
-
-inline Bytes read_bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // The names in `folder`, hidden ones included, sorted.
 inline std::vector<std::string> names_in(const std::filesystem::path& folder) {

@@ -24,23 +24,13 @@
 #include "cli/folder_files.h"
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Distinct, poorly compressible contents for file `id`.
-Bytes contents_of(std::uint32_t id, std::size_t size) {
-  Bytes bytes(size);
-  std::uint32_t state = id * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(state >> 23);
-  }
-  return bytes;
-}
 
 // An archive of `count` files of `size` bytes, ids 1 to count.
 std::map<std::uint32_t, Bytes> write_archive(const fs::path& path,
@@ -49,17 +39,11 @@ std::map<std::uint32_t, Bytes> write_archive(const fs::path& path,
   std::map<std::uint32_t, Bytes> files;
   std::vector<TestFile> listed;
   for (std::uint32_t id = 1; id <= count; ++id) {
-    files[id] = contents_of(id, size);
+    files[id] = pattern(size, id);
     listed.push_back({id, files[id]});
   }
   write_bytes(path, build_archive(listed, 1024));
   return files;
-}
-
-std::string bin_name(std::uint32_t id) {
-  char name[16];
-  std::snprintf(name, sizeof name, "%08X.bin", id);
-  return name;
 }
 
 // Every name in `folder` but the manifest is a final name of one of
@@ -173,7 +157,7 @@ TEST_F(HostileTest, ExtractOntoAFullDiskKeepsOnlyCompleteFiles) {
 
   for (const char* jobs : {"1", "2"}) {
     fs::remove_all(out);
-    const ToolResult result =
+    const ProcessResult result =
         run_tool({"extract", archive.string(), out.string(), "--jobs", jobs});
     EXPECT_EQ(result.exit_code, 1) << jobs;
     EXPECT_NE(result.err.find("No space left on device"), std::string::npos)
@@ -205,10 +189,11 @@ TEST_F(HostileTest, ExtractIntoAFolderThatTurnsUnwritableStopsCleanly) {
   fs::create_directories(out);
   UnwritableFolder unwritable(out);
 
-  ToolProcess tool({"extract", archive.string(), out.string(), "--jobs", "2"});
+  ChildProcess tool =
+      start_tool({"extract", archive.string(), out.string(), "--jobs", "2"});
   ASSERT_TRUE(wait_for_a_file(out));
   if (!unwritable.apply()) GTEST_SKIP() << "cannot make the folder unwritable";
-  const ToolResult result = tool.wait();
+  const ProcessResult result = tool.wait();
 
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.signal, 0);
@@ -226,11 +211,11 @@ TEST_F(HostileTest, ExtractStoppedBySignalLeavesOnlyCompleteFiles) {
   for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
     fs::remove_all(out);
     fs::create_directories(out);
-    ToolProcess tool(
-        {"extract", archive.string(), out.string(), "--jobs", "2"});
+    ChildProcess tool =
+        start_tool({"extract", archive.string(), out.string(), "--jobs", "2"});
     ASSERT_TRUE(wait_for_a_file(out));
     tool.send(signal);
-    const ToolResult result = tool.wait();
+    const ProcessResult result = tool.wait();
     if (signal == SIGKILL) {
       EXPECT_EQ(result.signal, SIGKILL);
     } else {
@@ -248,7 +233,7 @@ TEST_F(HostileTest, PackStoppedBySignalLeavesNoArchive) {
   const fs::path in = dir_ / "in";
   fs::create_directories(in);
   for (std::uint32_t id = 1; id <= 48; ++id) {
-    write_bytes(in / bin_name(id), contents_of(id, 1 << 20));
+    write_bytes(in / bin_name(id), pattern(1 << 20, id));
   }
   const fs::path out = dir_ / "out";
   fs::create_directories(out);
@@ -260,11 +245,11 @@ TEST_F(HostileTest, PackStoppedBySignalLeavesNoArchive) {
       fs::remove_all(out);
       fs::create_directories(out);
       if (replacing) write_bytes(archive, old_archive);
-      ToolProcess tool({"pack", in.string(), archive.string(), "--compress",
-                        "all", "--force"});
+      ChildProcess tool = start_tool({"pack", in.string(), archive.string(),
+                                      "--compress", "all", "--force"});
       std::this_thread::sleep_for(200ms);
       tool.send(signal);
-      const ToolResult result = tool.wait();
+      const ProcessResult result = tool.wait();
       ASSERT_NE(result.exit_code, 0)
           << "pack ended before the signal; the test needs more input";
       if (replacing) {
@@ -291,9 +276,9 @@ TEST_F(HostileTest, CatOrLsIntoAReaderThatLeavesAfterOneByte) {
         {"ls", listed.string()}}) {
     // What `| head -c 1` does: the command stops quietly, as one ended by
     // SIGPIPE would.
-    ToolProcess tool(args);
+    ChildProcess tool = start_tool(args);
     EXPECT_EQ(tool.read_stdout_then_close(1).size(), 1u);
-    const ToolResult result = tool.wait();
+    const ProcessResult result = tool.wait();
     EXPECT_EQ(result.signal, 0) << args.back();
     EXPECT_EQ(result.exit_code, 141) << args.back();
     EXPECT_EQ(result.err, "") << args.back();

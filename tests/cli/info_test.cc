@@ -15,12 +15,14 @@
 namespace quillstone_dat::testing {
 namespace {
 
-constexpr const char* kFieldNames[] = {
-    "magic",         "block_size",     "file_size",        "dataset",
-    "subset",        "free_head",      "free_tail",        "free_count",
-    "root_offset",   "new_lru",        "old_lru",          "use_lru",
-    "master_map_id", "engine_version", "game_version",     "version_string",
-    "version_minor", "entry_count",    "compressed_count", "stored_bytes"};
+// Every header field, then the directory summary.
+std::vector<std::string> info_field_names() {
+  std::vector<std::string> names(kHeaderFieldNames.begin(),
+                                 kHeaderFieldNames.end());
+  names.insert(names.end(),
+               {"entry_count", "compressed_count", "stored_bytes"});
+  return names;
+}
 
 // The version_string below: zero bytes kept, lower-case hex.
 constexpr const char* kVersionHex = "00017f80abff000076310000000000cd";
@@ -64,7 +66,7 @@ class InfoTest : public ::testing::Test {
 };
 
 TEST_F(InfoTest, JsonHasEveryFieldInOrderWithItsValue) {
-  const ToolResult result = run_tool({"info", archive_.string(), "--json"});
+  const ProcessResult result = run_tool({"info", archive_.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const auto object = nlohmann::ordered_json::parse(result.out);
@@ -76,8 +78,7 @@ TEST_F(InfoTest, JsonHasEveryFieldInOrderWithItsValue) {
       EXPECT_TRUE(value.is_number_unsigned()) << key;
     }
   }
-  EXPECT_EQ(keys, std::vector<std::string>(std::begin(kFieldNames),
-                                           std::end(kFieldNames)));
+  EXPECT_EQ(keys, info_field_names());
   EXPECT_EQ(object["magic"], 0x5442);
   EXPECT_EQ(object["block_size"], 256);
   EXPECT_EQ(object["free_tail"], 0x2000);
@@ -90,7 +91,7 @@ TEST_F(InfoTest, JsonHasEveryFieldInOrderWithItsValue) {
 }
 
 TEST_F(InfoTest, TextIsOneAlignedLinePerField) {
-  const ToolResult result = run_tool({"info", archive_.string()});
+  const ProcessResult result = run_tool({"info", archive_.string()});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   std::istringstream lines(result.out);
   std::string line;
@@ -106,8 +107,7 @@ TEST_F(InfoTest, TextIsOneAlignedLinePerField) {
     names.push_back(line.substr(0, colon));
     values[names.back()] = line.substr(value_start);
   }
-  EXPECT_EQ(names, std::vector<std::string>(std::begin(kFieldNames),
-                                            std::end(kFieldNames)));
+  EXPECT_EQ(names, info_field_names());
   EXPECT_EQ(values["block_size"], "256");
   EXPECT_EQ(values["version_string"], kVersionHex);
   EXPECT_EQ(values["version_minor"], "4294967295");
@@ -118,7 +118,7 @@ TEST_F(InfoTest, TextIsOneAlignedLinePerField) {
 TEST(InfoEmptyDirectoryTest, RootOffsetZeroCountsNothing) {
   TempDir dir;
   const auto archive = ArchiveBuilder().write(dir / "empty.dat");
-  const ToolResult result = run_tool({"info", archive.string(), "--json"});
+  const ProcessResult result = run_tool({"info", archive.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const auto object = nlohmann::json::parse(result.out);
   EXPECT_EQ(object["root_offset"], 0);
@@ -135,7 +135,7 @@ TEST(InfoDamagedTest, ShowsTheHeaderThenTheDirectorysFailure) {
   TempDir dir;
   const std::string archive = builder.write(dir / "damaged.dat").string();
 
-  const ToolResult text = run_tool({"info", archive});
+  const ProcessResult text = run_tool({"info", archive});
   EXPECT_EQ(text.exit_code, 1);
   EXPECT_NE(text.out.find("game_version:   77\n"), std::string::npos)
       << text.out;
@@ -145,7 +145,7 @@ TEST(InfoDamagedTest, ShowsTheHeaderThenTheDirectorysFailure) {
       "past the end of the 400-byte file";
   EXPECT_EQ(text.err, "quillstone-dat: " + archive + ": " + failure + "\n");
 
-  const ToolResult json = run_tool({"info", archive, "--json"});
+  const ProcessResult json = run_tool({"info", archive, "--json"});
   EXPECT_EQ(json.exit_code, 1);
   const auto object = nlohmann::json::parse(json.out);
   EXPECT_EQ(object["game_version"], 77);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,13 +14,6 @@
 
 namespace quillstone_dat::testing {
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 class LsTest : public ::testing::Test {
  protected:
@@ -51,7 +43,7 @@ class LsTest : public ::testing::Test {
 };
 
 TEST_F(LsTest, ListsOnlyTheIdsAndRangesAskedFor) {
-  const ToolResult result =
+  const ProcessResult result =
       run_tool({"ls", archive_.string(), "80000000-FFFFFFFF", "0", "0x0"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   std::vector<std::uint32_t> expected = {0};
@@ -65,7 +57,7 @@ TEST_F(LsTest, ListsOnlyTheIdsAndRangesAskedFor) {
   }
 
   // What is there is listed; what is not is reported after it.
-  const ToolResult missing =
+  const ProcessResult missing =
       run_tool({"ls", archive_.string(), "FFFFFFFF", "FFFFFFFE"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_TRUE(missing.out.starts_with("FFFFFFFF  ")) << missing.out;
@@ -83,7 +75,7 @@ TEST(LsLongTest, ShowsSizesAndDatesForPeople) {
                         std::nullopt});
   TempDir dir;
   const auto archive = builder.write(dir / "long.dat");
-  const ToolResult result = run_tool({"ls", archive.string(), "-l"});
+  const ProcessResult result = run_tool({"ls", archive.string(), "-l"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const std::vector<std::string> lines = lines_of(result.out);
   ASSERT_EQ(lines.size(), 2u);
@@ -98,7 +90,7 @@ TEST(LsLongTest, ShowsSizesAndDatesForPeople) {
 }
 
 TEST_F(LsTest, TextListsEveryIdInAscendingOrderInAlignedLines) {
-  const ToolResult result = run_tool({"ls", archive_.string()});
+  const ProcessResult result = run_tool({"ls", archive_.string()});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const std::vector<std::string> lines = lines_of(result.out);
@@ -117,7 +109,7 @@ TEST_F(LsTest, TextListsEveryIdInAscendingOrderInAlignedLines) {
 
 TEST_F(LsTest, JsonLinesMatchTheDirectoryEntryForEntry) {
   run_text_ = run_tool({"ls", archive_.string()}).out;
-  const ToolResult result = run_tool({"ls", archive_.string(), "--json"});
+  const ProcessResult result = run_tool({"ls", archive_.string(), "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const auto db = DatDatabase::open(archive_);
   ASSERT_TRUE(db) << db.error();
@@ -155,7 +147,7 @@ TEST(LsEmptyDirectoryTest, PrintsNothingAndSucceeds) {
   for (const char* form : {"", "--json"}) {
     std::vector<std::string> args = {"ls", archive.string()};
     if (*form != '\0') args.push_back(form);
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 0) << form << result.err;
     EXPECT_EQ(result.out, "") << form;
   }

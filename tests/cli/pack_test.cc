@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,18 +15,12 @@
 #include "cli/tool_process.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 struct SourceFile {
   std::string name;
@@ -76,7 +68,7 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
   for (const char* mode : {"none", "all", "auto"}) {
     for (const char* block_size : {"8", "64", "1024"}) {
       const std::string label = std::string(mode) + " " + block_size;
-      const ToolResult packed =
+      const ProcessResult packed =
           run_tool({"pack", in_.string(), archive_.string(), "--compress", mode,
                     "--block-size", block_size, "--force"});
       ASSERT_EQ(packed.exit_code, 0) << label << ": " << packed.err;
@@ -97,7 +89,7 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
       }
 
       const fs::path out = dir_ / ("out-" + label);
-      const ToolResult extracted =
+      const ProcessResult extracted =
           run_tool({"extract", archive_.string(), out.string(), "--quiet"});
       ASSERT_EQ(extracted.exit_code, 0) << label << ": " << extracted.err;
       EXPECT_EQ(names_in(out),
@@ -106,8 +98,7 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
                                           "manifest.json"}))
           << label;
       for (const SourceFile& file : source_files()) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%08X.bin", file.id);
+        const std::string name = bin_name(file.id);
         EXPECT_EQ(read_bytes(out / name), file.data) << label << " " << name;
       }
     }
@@ -116,13 +107,13 @@ TEST_F(PackTest, RoundTripsThroughExtractInEveryMode) {
 
 TEST_F(PackTest, RefusesToReplaceAnArchiveWithoutForce) {
   write_bytes(archive_, bytes_of("keep me"));
-  const ToolResult refused =
+  const ProcessResult refused =
       run_tool({"pack", in_.string(), archive_.string()});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
   EXPECT_EQ(read_bytes(archive_), bytes_of("keep me"));
 
-  const ToolResult forced =
+  const ProcessResult forced =
       run_tool({"pack", in_.string(), archive_.string(), "--force"});
   ASSERT_EQ(forced.exit_code, 0) << forced.err;
   const auto db = DatDatabase::open(archive_);
@@ -146,7 +137,8 @@ TEST_F(PackTest, SkipsWhatIsNotAnIdNamedRegularFile) {
     write_bytes(in_ / name, bytes_of("?"));
   fs::create_directory(in_ / "0A000006");
 
-  const ToolResult result = run_tool({"pack", in_.string(), archive_.string()});
+  const ProcessResult result =
+      run_tool({"pack", in_.string(), archive_.string()});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   for (const std::string& name : skipped) {
     EXPECT_NE(result.err.find("skipping " + name + ": name is not a file id"),
@@ -163,7 +155,8 @@ TEST_F(PackTest, SkipsWhatIsNotAnIdNamedRegularFile) {
 
 TEST_F(PackTest, TwoFilesForOneIdAreAnError) {
   write_bytes(in_ / "0A000001.txt", bytes_of("other"));
-  const ToolResult result = run_tool({"pack", in_.string(), archive_.string()});
+  const ProcessResult result =
+      run_tool({"pack", in_.string(), archive_.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("0A000001.bin 0A000001.txt"), std::string::npos)
       << result.err;
@@ -173,11 +166,11 @@ TEST_F(PackTest, TwoFilesForOneIdAreAnError) {
 
 TEST_F(PackTest, AMissingFolderIsAPathError) {
   const std::string absent = (dir_ / "absent").string();
-  const ToolResult result = run_tool({"pack", absent, archive_.string()});
+  const ProcessResult result = run_tool({"pack", absent, archive_.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "quillstone-dat: " + absent +
                             ": cannot read: No such file or directory\n");
-  const ToolResult debug =
+  const ProcessResult debug =
       run_tool({"--debug", "pack", absent, archive_.string()});
   EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
   EXPECT_FALSE(fs::exists(archive_));
@@ -192,7 +185,7 @@ TEST_F(PackTest, BadArgumentsAreUsageErrors) {
         {"pack", in, out, "--block-size", "4"},
         {"pack", in, out, "--block-size", "4294967296"},
         {"pack", in, out, "--block-size", "-8"}}) {
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 2) << args.back() << ": " << result.err;
     EXPECT_NE(result.err.find("usage: quillstone-dat pack"), std::string::npos)
         << result.err;
@@ -225,9 +218,7 @@ nlohmann::ordered_json header_of(const fs::path& archive) {
 }
 
 std::string cat_of(const fs::path& archive, std::uint32_t id, bool raw) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", id);
-  std::vector<std::string> args = {"cat", archive.string(), text};
+  std::vector<std::string> args = {"cat", archive.string(), hex8(id)};
   if (raw) args.push_back("--raw");
   return run_tool(args).out;
 }
@@ -245,7 +236,7 @@ fs::path extract_then_pack(const fs::path& archive, const fs::path& dir,
   EXPECT_EQ(run_tool(extract).exit_code, 0) << raw;
   std::vector<std::string> pack = {"pack", out.string(), copy.string()};
   pack.insert(pack.end(), pack_args.begin(), pack_args.end());
-  const ToolResult packed = run_tool(pack);
+  const ProcessResult packed = run_tool(pack);
   EXPECT_EQ(packed.exit_code, 0) << packed.err;
   EXPECT_EQ(packed.err, "");
   return copy;
@@ -333,7 +324,7 @@ TEST(PackManifestTest, AManifestAtOddsWithTheFolderWritesNothing) {
                                   std::vector<std::string> more = {}) {
     std::vector<std::string> args = {"pack", out.string(), archive.string()};
     args.insert(args.end(), more.begin(), more.end());
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 1) << label;
     EXPECT_NE(result.err.find(message), std::string::npos)
         << label << ": " << result.err;

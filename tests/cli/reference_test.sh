@@ -1,15 +1,28 @@
 #!/usr/bin/env bash
 # The tool's reference outside the binary: the manual page renders without
 # a warning and covers every command; the bash completion completes the
-# commands and their options; `cmake --install` puts both, and the licence,
-# where a system looks for them.
-# Usage: reference_test.sh SOURCE_DIR BINARY_DIR
+# commands, no others, and each command's options; `cmake --install` puts
+# both, and the licence, where a system looks for them. The commands and
+# their options are the ones the tool's own --help lists, so that a command
+# added to the tool is checked without a second list to keep here.
+# Usage: reference_test.sh SOURCE_DIR BINARY_DIR TOOL
 set -euo pipefail
 source_dir="$1"
 binary_dir="$2"
-commands=(info ls cat extract verify pack sample)
+tool="$3"
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+
+# The names in the first column of a --help section ("Subcommands:",
+# "Options:"), up to the blank line that ends it. It reads the help to its
+# end, so that the tool never writes into a pipe that has closed.
+section_of() {
+  awk -v title="$1:" '$0 == title && !seen { inside = 1; seen = 1; next }
+                      inside && /^$/ { inside = 0 }
+                      inside && /^  [^ ]/ { print $1 }'
+}
+mapfile -t commands < <("$tool" --help | section_of Subcommands)
+((${#commands[@]} > 0)) || fail "no commands in quillstone-dat --help"
 
 # The manual page.
 page="$source_dir/docs/quillstone-dat.1"
@@ -32,7 +45,20 @@ complete_words() {
 offered="$(complete_words quillstone-dat "")"
 for command in "${commands[@]}"; do
   grep -qx "$command" <<<"$offered" || fail "completion lacks $command"
+  # Each option the command's help lists, as -a,--all or --all; the short
+  # -h aside, which the completion leaves to --help.
+  options="$(complete_words quillstone-dat "$command" a.dat -)"
+  for option in $("$tool" "$command" --help | section_of Options |
+                  tr ',' '\n'); do
+    [[ "$option" == -h ]] && continue
+    grep -qx -- "$option" <<<"$options" ||
+      fail "completion lacks $command $option"
+  done
 done
+while read -r word; do
+  printf '%s\n' "${commands[@]}" | grep -qx -- "$word" ||
+    fail "completion offers $word, which the tool does not have"
+done <<<"$offered"
 [[ "$(complete_words quillstone-dat --debug ve)" == verify ]] ||
   fail "no command after --debug"
 [[ "$(complete_words quillstone-dat extract a.dat out --sk)" == \
@@ -51,4 +77,5 @@ for installed in share/man/man1/quillstone-dat.1 \
 done
 
 if ((failures > 0)); then exit 1; fi
-echo "reference: manual page, completion and install checked"
+echo "reference: manual page, completion and install checked for" \
+     "${#commands[@]} commands: ${commands[*]}"

@@ -35,10 +35,10 @@ std::uint32_t directory_depth(const DatDatabase& db) {
 class SampleTest : public ::testing::Test {
  protected:
   // Runs sample with `args` after the archive's path; must succeed.
-  ToolResult sample(const fs::path& archive,
-                    std::vector<std::string> args = {}) const {
+  ProcessResult sample(const fs::path& archive,
+                       std::vector<std::string> args = {}) const {
     args.insert(args.begin(), {"sample", archive.string()});
-    ToolResult result = run_tool(args);
+    ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.err, "");
     return result;
@@ -49,7 +49,7 @@ class SampleTest : public ::testing::Test {
 
 TEST_F(SampleTest, TheDefaultArchiveIsDeepVariedAndSound) {
   const fs::path archive = dir_ / "made" / "here" / "portal.dat";
-  const ToolResult result = sample(archive);
+  const ProcessResult result = sample(archive);
   EXPECT_TRUE(
       result.out.starts_with("wrote " + archive.string() + ": 4000 files,"))
       << result.out;
@@ -77,7 +77,7 @@ TEST_F(SampleTest, TheDefaultArchiveIsDeepVariedAndSound) {
   EXPECT_GT(largest, 100'000u);
   EXPECT_LT(largest, 512u * 1024);
 
-  const ToolResult verified = run_tool({"verify", archive.string()});
+  const ProcessResult verified = run_tool({"verify", archive.string()});
   EXPECT_EQ(verified.exit_code, 0) << verified.out;
 }
 
@@ -95,7 +95,7 @@ TEST_F(SampleTest, TheSameSeedGivesTheSameBytes) {
 
 TEST_F(SampleTest, ReplacesAnExistingFileOnlyWithForce) {
   const fs::path archive = write_bytes(dir_ / "old.dat", bytes_of("old"));
-  const ToolResult refused = run_tool({"sample", archive.string()});
+  const ProcessResult refused = run_tool({"sample", archive.string()});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err, "quillstone-dat: " + archive.string() +
                              ": exists; pass --force to replace it\n");
@@ -117,7 +117,7 @@ TEST_F(SampleTest, BadArgumentsAreUsageErrors) {
         {"sample", archive, "--seed", "0x"},
         {"sample", archive, "--seed", "-1"},
         {"sample", archive, "--seed", "18446744073709551616"}}) {
-    const ToolResult result = run_tool(args);
+    const ProcessResult result = run_tool(args);
     EXPECT_EQ(result.exit_code, 2) << args.back() << ": " << result.err;
   }
   EXPECT_FALSE(fs::exists(archive));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 
 #include "cli/tool_process.h"
 #include "support/archive_builder.h"
+#include "support/id_text.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -28,7 +28,7 @@ std::string finish(ArchiveBuilder& builder, std::vector<DatFileEntry> entries,
 
 // The (id, kind) pairs of the JSON report, which must be marked unclean.
 Findings findings_of(const std::string& archive, std::size_t entries) {
-  const ToolResult result = run_tool({"verify", archive, "--json"});
+  const ProcessResult result = run_tool({"verify", archive, "--json"});
   EXPECT_EQ(result.exit_code, 1) << result.out << result.err;
   const auto report = nlohmann::json::parse(result.out);
   EXPECT_EQ(report["entries"], entries);
@@ -37,9 +37,7 @@ Findings findings_of(const std::string& archive, std::size_t entries) {
   for (const auto& problem : report["problems"]) {
     found.emplace_back(problem["id"].get<std::uint32_t>(),
                        problem["kind"].get<std::string>());
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", found.back().first);
-    EXPECT_EQ(problem["id_hex"], hex);
+    EXPECT_EQ(problem["id_hex"], hex8(found.back().first));
     EXPECT_FALSE(problem["detail"].get<std::string>().empty());
   }
   return found;
@@ -56,12 +54,12 @@ TEST(VerifyTest, ASoundArchiveIsClean) {
   const std::string archive =
       write_bytes(dir / "good.dat", build_archive(files, 64)).string();
 
-  const ToolResult text = run_tool({"verify", archive});
+  const ProcessResult text = run_tool({"verify", archive});
   EXPECT_EQ(text.exit_code, 0) << text.err;
   EXPECT_EQ(text.out, "checked 80 entries: 0 problems\n");
   EXPECT_EQ(text.err, "");
 
-  const ToolResult json = run_tool({"verify", archive, "--json"});
+  const ProcessResult json = run_tool({"verify", archive, "--json"});
   EXPECT_EQ(json.exit_code, 0) << json.err;
   const auto report = nlohmann::json::parse(json.out);
   EXPECT_EQ(report["entries"], 80);
@@ -84,7 +82,7 @@ TEST(VerifyTest, FindsChainsSharingBytes) {
   EXPECT_EQ(findings_of(archive, 4),
             (Findings{{3, "shared_block"}, {4, "shared_block"}}));
 
-  const ToolResult text = run_tool({"verify", archive});
+  const ProcessResult text = run_tool({"verify", archive});
   EXPECT_EQ(text.exit_code, 1);
   EXPECT_NE(text.out.find("00000003: shared_block: bytes at offset " +
                           std::to_string(first.offset + 40) +
@@ -151,7 +149,7 @@ TEST(VerifyTest, ReportsReadsThatFailWithTheErrorsDebugForm) {
   TempDir dir;
   const std::string archive = finish(builder, {{0, 9, a, 100, 0, 0}}, dir);
 
-  const ToolResult result = run_tool({"verify", archive, "--json"});
+  const ProcessResult result = run_tool({"verify", archive, "--json"});
   EXPECT_EQ(result.exit_code, 1);
   const auto report = nlohmann::json::parse(result.out);
   ASSERT_EQ(report["problems"].size(), 1u) << result.out;
@@ -172,14 +170,14 @@ TEST(VerifyTest, NamesADirectoryNodesProblemByItsOffset) {
   TempDir dir;
   const std::string archive = builder.write(dir / "node.dat").string();
 
-  const ToolResult text = run_tool({"verify", archive});
+  const ProcessResult text = run_tool({"verify", archive});
   EXPECT_EQ(text.exit_code, 1);
   EXPECT_EQ(text.out,
             "node 0x0000012C: node_overlap: chain's bytes at offset 320 "
             "overlap the header\n"
             "checked 1 entry: 1 problem\n");
 
-  const ToolResult json = run_tool({"verify", archive, "--json"});
+  const ProcessResult json = run_tool({"verify", archive, "--json"});
   EXPECT_EQ(json.exit_code, 1);
   const auto problem = nlohmann::json::parse(json.out)["problems"].at(0);
   EXPECT_TRUE(problem["id"].is_null()) << json.out;
@@ -195,17 +193,17 @@ TEST(VerifyTest, ChecksOnlyTheEntriesAskedFor) {
   const std::string archive = finish(
       builder, {first, second, {0, 3, first.offset + 40, 30, 0, 0}}, dir);
 
-  const ToolResult clean = run_tool({"verify", archive, "1-2"});
+  const ProcessResult clean = run_tool({"verify", archive, "1-2"});
   EXPECT_EQ(clean.exit_code, 0) << clean.out;
   EXPECT_EQ(clean.out, "checked 2 entries: 0 problems\n");
 
-  const ToolResult json = run_tool({"verify", archive, "3", "--json"});
+  const ProcessResult json = run_tool({"verify", archive, "3", "--json"});
   EXPECT_EQ(json.exit_code, 1);
   const auto report = nlohmann::json::parse(json.out);
   EXPECT_EQ(report["entries"], 1);
   EXPECT_EQ(report["problems"].at(0)["id_hex"], "00000003");
 
-  const ToolResult absent = run_tool({"verify", archive, "1", "9"});
+  const ProcessResult absent = run_tool({"verify", archive, "1", "9"});
   EXPECT_EQ(absent.exit_code, 1);
   EXPECT_EQ(absent.out, "checked 1 entry: 0 problems\n");
   EXPECT_EQ(absent.err, "quillstone-dat: " + archive +
@@ -215,16 +213,16 @@ TEST(VerifyTest, ChecksOnlyTheEntriesAskedFor) {
 TEST(VerifyTest, UnreadableArchivesAndBadArguments) {
   TempDir dir;
   const std::string none = (dir / "none.dat").string();
-  const ToolResult missing = run_tool({"verify", none});
+  const ProcessResult missing = run_tool({"verify", none});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.out, "");
   EXPECT_EQ(missing.err,
             "quillstone-dat: " + none + ": No such file or directory\n");
-  const ToolResult debug = run_tool({"--debug", "verify", none});
+  const ProcessResult debug = run_tool({"--debug", "verify", none});
   EXPECT_TRUE(debug.err.starts_with("error: PathError")) << debug.err;
 
   // A script reading the JSON report gets one all the same.
-  const ToolResult json = run_tool({"verify", none, "--json"});
+  const ProcessResult json = run_tool({"verify", none, "--json"});
   EXPECT_EQ(json.exit_code, 1);
   EXPECT_EQ(json.err, missing.err);
   const auto report = nlohmann::json::parse(json.out);

@@ -295,9 +295,7 @@ TEST_F(DatEditorTest, UntrustedFreeListsAreNeverUsed) {
   ASSERT_GE(header.free_count, 3u);
   const std::uint32_t live = open_in_memory(sound)->files().find(111)->offset;
   const auto second = [&](const Bytes& image) {
-    return static_cast<std::uint32_t>(
-        image[header.free_head] | image[header.free_head + 1] << 8 |
-        image[header.free_head + 2] << 16 | image[header.free_head + 3] << 24);
+    return get_le32(image, header.free_head);
   };
   const std::vector<std::function<void(ArchiveBuilder&)>> breaks = {
       [&](ArchiveBuilder& a) { a.put_u32(second(sound), header.free_head); },
@@ -317,8 +315,8 @@ TEST_F(DatEditorTest, UntrustedFreeListsAreNeverUsed) {
       broken.put(0, sound);
       broken.header() = header;
       breaks[i](broken);
-      auto disk = std::make_shared<PowerCutDisk>(broken.bytes());
-      auto editor = DatEditor::open(disk, {reuse});
+      auto broken_disk = std::make_shared<PowerCutDisk>(broken.bytes());
+      auto editor = DatEditor::open(broken_disk, {reuse});
       ASSERT_TRUE(editor) << i;
       ASSERT_TRUE(editor->put(writer_file(1, pattern(700, 1))));
       const auto summary = editor->commit();
@@ -332,7 +330,7 @@ TEST_F(DatEditorTest, UntrustedFreeListsAreNeverUsed) {
       EXPECT_EQ(summary->blocks_reused, 0u) << i;
       Contents expected = files;
       expected[1] = pattern(700, 1);
-      EXPECT_EQ(contents_of(disk->image()), expected) << i;
+      EXPECT_EQ(contents_of(broken_disk->image()), expected) << i;
     }
   }
 }

@@ -1,23 +1,11 @@
 #include "editor/edit_support.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "quillstone_dat/archive_check.h"
 #include "quillstone_dat/dat_database.h"
 
 namespace quillstone_dat::testing {
-
-Bytes pattern(std::size_t size, std::uint32_t salt) {
-  Bytes out(size);
-  std::uint32_t state = salt * 2654435761u + 1;
-  for (std::uint8_t& byte : out) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(state >> 16);
-  }
-  return out;
-}
 
 WriterFile writer_file(std::uint32_t id, Bytes bytes, Storage storage) {
   WriterFile file;
@@ -37,8 +25,7 @@ Bytes writer_archive(const Contents& files, std::uint32_t block_size) {
   }
   const TempDir dir;
   if (!writer.write(dir / "a.dat")) throw std::runtime_error("write failed");
-  std::ifstream in(dir / "a.dat", std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  return read_bytes(dir / "a.dat");
 }
 
 DatResult<Contents> contents_of(std::span<const std::uint8_t> image) {

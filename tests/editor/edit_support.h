@@ -20,9 +20,6 @@ namespace quillstone_dat::testing {
 // File id to the bytes get_file returns.
 using Contents = std::map<std::uint32_t, Bytes>;
 
-// `size` bytes that differ from one salt to another.
-Bytes pattern(std::size_t size, std::uint32_t salt);
-
 WriterFile writer_file(std::uint32_t id, Bytes bytes,
                        Storage storage = Storage::kPlain);
 

@@ -104,7 +104,7 @@ TEST(ChangedArchive, CutShortInMemoryFailsTheSameWay) {
   const auto memory = std::make_shared<MemoryFile>(build_archive(files, 64));
   const auto db = DatDatabase::open(memory);
   ASSERT_TRUE(db) << db.error();
-  memory->truncate(kHeaderEnd);
+  memory->truncate(kHeaderEndAt);
   for (const TestFile& file : files) {
     const auto bytes = db->get_file(file.id);
     if (file.data.empty()) {

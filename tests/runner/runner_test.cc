@@ -15,15 +15,18 @@
 
 #include "runner/check.h"
 #include "runner/options.h"
-#include "runner/subprocess.h"
+#include "support/lines.h"
+#include "support/subprocess.h"
 
 namespace runner {
 namespace {
 
-using ::runner::testing::lines_of;
-using ::runner::testing::ProcessOptions;
-using ::runner::testing::ProcessResult;
-using ::runner::testing::run_process;
+using ::quillstone_dat::testing::last_line;
+using ::quillstone_dat::testing::lines_of;
+using ::quillstone_dat::testing::ProcessOptions;
+using ::quillstone_dat::testing::ProcessResult;
+using ::quillstone_dat::testing::run_process;
+using ::quillstone_dat::testing::StdoutTarget;
 
 constexpr std::size_t kCasesInSelftest = 16;
 
@@ -106,11 +109,6 @@ ProcessResult selftest(std::vector<std::string> args,
   return run_process(args, options);
 }
 
-std::string last_line(const std::string& text) {
-  const std::vector<std::string> lines = lines_of(text);
-  return lines.empty() ? "" : lines.back();
-}
-
 // The block of the report for `name` in the section that starts with
 // `section` + ":": from its "---- name" header to the next header or the
 // section's closing list.
@@ -153,7 +151,7 @@ std::size_t selftest_line_of(std::string_view piece) {
 
 TEST(RunnerProcess, RunsEveryCaseAndReportsEachOutcome) {
   const ProcessResult run = selftest({"--test-threads", "4"});
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(last_line(run.out), "result: 7 passed, 7 failed, 2 skipped");
   const std::vector<std::string> lines = lines_of(run.out);
@@ -246,7 +244,7 @@ TEST(RunnerProcess, FailureReportsCarryMessageLocationAndOutput) {
 TEST(RunnerProcess, SelectsCasesByFilterExactNameAndSkip) {
   // One worker, so that the result lines come in the cases' order.
   const ProcessResult substring = selftest({"passing", "--test-threads", "1"});
-  EXPECT_EQ(substring.exit_status, 0);
+  EXPECT_EQ(substring.exit_code, 0);
   EXPECT_EQ(lines_of(substring.out),
             (std::vector<std::string>{
                 "running 2 cases", "test passing::prints_and_passes ... ok",
@@ -255,33 +253,33 @@ TEST(RunnerProcess, SelectsCasesByFilterExactNameAndSkip) {
       << substring.out;
 
   const ProcessResult exact = selftest({"--exact", "passing::silent"});
-  EXPECT_EQ(exact.exit_status, 0);
+  EXPECT_EQ(exact.exit_code, 0);
   EXPECT_EQ(last_line(exact.out), "result: 1 passed, 0 failed, 15 skipped");
 
   // Under --exact a part of a name matches nothing; no case selected is no
   // failure.
   const ProcessResult part = selftest({"--exact", "passing"});
-  EXPECT_EQ(part.exit_status, 0);
+  EXPECT_EQ(part.exit_code, 0);
   EXPECT_EQ(last_line(part.out), "result: 0 passed, 0 failed, 16 skipped");
 
   // Several filters select the cases matching any; --skip leaves out.
   const ProcessResult skipped =
       selftest({"passing::", "expected::", "--skip", "silent",
                 "--skip=expected::wrong", "--skip", "returned"});
-  EXPECT_EQ(skipped.exit_status, 0) << skipped.out;
+  EXPECT_EQ(skipped.exit_code, 0) << skipped.out;
   EXPECT_EQ(last_line(skipped.out), "result: 3 passed, 0 failed, 13 skipped");
   EXPECT_EQ(skipped.out.find("silent"), std::string::npos);
 
   // A filter that selects one failing case fails the run.
   const ProcessResult one_failure = selftest({"throws_exception"});
-  EXPECT_EQ(one_failure.exit_status, 1);
+  EXPECT_EQ(one_failure.exit_code, 1);
   EXPECT_EQ(last_line(one_failure.out),
             "result: 0 passed, 1 failed, 15 skipped");
 }
 
 TEST(RunnerProcess, ListsSelectedNamesWithoutRunningThem) {
   const ProcessResult all = selftest({"--list"});
-  EXPECT_EQ(all.exit_status, 0);
+  EXPECT_EQ(all.exit_code, 0);
   const std::vector<std::string> names = lines_of(all.out);
   ASSERT_EQ(names.size(), kCasesInSelftest);
   EXPECT_EQ(names.front(), "parallel::first");
@@ -296,13 +294,13 @@ TEST(RunnerProcess, ListsSelectedNamesWithoutRunningThem) {
 
 TEST(RunnerProcess, RunsIgnoredCasesOnlyWhenAsked) {
   const ProcessResult only = selftest({"--ignored", "--show-output"});
-  EXPECT_EQ(only.exit_status, 0);
+  EXPECT_EQ(only.exit_code, 0);
   EXPECT_EQ(last_line(only.out), "result: 2 passed, 0 failed, 14 skipped");
   EXPECT_EQ(count_of(only.out, "ignored case ran"), 2u);
 
   const ProcessResult included =
       selftest({"--include-ignored", "ignored::", "passing::silent"});
-  EXPECT_EQ(included.exit_status, 0);
+  EXPECT_EQ(included.exit_code, 0);
   EXPECT_EQ(last_line(included.out), "result: 3 passed, 0 failed, 13 skipped");
 }
 
@@ -322,7 +320,7 @@ TEST(RunnerProcess, ShowsPassingOutputOnlyWhenAsked) {
 TEST(RunnerProcess, NocaptureLetsOutputThroughAsItHappens) {
   const ProcessResult run = selftest({"--nocapture", "--test-threads", "1",
                                       "prints_and_passes", "bare_condition"});
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_code, 1);
   const std::size_t hello = run.out.find("hello from a passing case\n");
   const std::size_t result_line =
       run.out.find("test passing::prints_and_passes ... ok");
@@ -340,7 +338,7 @@ TEST(RunnerProcess, NocaptureLetsOutputThroughAsItHappens) {
 TEST(RunnerProcess, ParallelCasesKeepTheirOutputApart) {
   const ProcessResult run =
       selftest({"parallel::", "--test-threads", "2", "--show-output"});
-  ASSERT_EQ(run.exit_status, 0) << run.out;
+  ASSERT_EQ(run.exit_code, 0) << run.out;
   const std::string first = block_of(run.out, "successes", "parallel::first");
   const std::string second = block_of(run.out, "successes", "parallel::second");
   EXPECT_EQ(count_of(first, "first line "), 400u);
@@ -353,12 +351,12 @@ TEST(RunnerProcess, ParallelCasesKeepTheirOutputApart) {
 
 TEST(RunnerProcess, ExitStatusReflectsUsage) {
   const ProcessResult help = selftest({"--help"});
-  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("Usage: "), std::string::npos);
   EXPECT_NE(help.out.find("--include-ignored"), std::string::npos);
 
   const ProcessResult bad = selftest({"--test-threads", "none"});
-  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_EQ(bad.exit_code, 2);
   EXPECT_EQ(bad.out, "");
   EXPECT_TRUE(
       bad.err.starts_with("error: --test-threads needs a positive "
@@ -368,20 +366,20 @@ TEST(RunnerProcess, ExitStatusReflectsUsage) {
 
 TEST(RunnerProcess, SurvivesAClosedStandardOutput) {
   ProcessOptions options;
-  options.close_stdout = true;
+  options.stdout_target = StdoutTarget::kClosedPipe;
   const ProcessResult run = selftest({"--test-threads", "4"}, options);
   EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_code, 1);
 
   const ProcessResult passing = selftest({"passing::"}, options);
   EXPECT_EQ(passing.signal, 0);
-  EXPECT_EQ(passing.exit_status, 0);
+  EXPECT_EQ(passing.exit_code, 0);
 }
 
 TEST(RunnerProcess, ChecksRecordedSourcePositions) {
   const ProcessResult run =
       selftest({"--check-locations", QUILLSTONE_DAT_SOURCE_DIR});
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(count_of(run.out, " ... ok\n"), kCasesInSelftest - 1);
   EXPECT_NE(run.out.find("location of locations::misplaced ... WRONG\n"),
             std::string::npos)
@@ -390,11 +388,11 @@ TEST(RunnerProcess, ChecksRecordedSourcePositions) {
 
   const ProcessResult right = selftest(
       {"--check-locations", QUILLSTONE_DAT_SOURCE_DIR, "--skip", "misplaced"});
-  EXPECT_EQ(right.exit_status, 0) << right.out;
+  EXPECT_EQ(right.exit_code, 0) << right.out;
 
   const ProcessResult elsewhere =
       selftest({"--check-locations", "/nonexistent"});
-  EXPECT_EQ(elsewhere.exit_status, 1);
+  EXPECT_EQ(elsewhere.exit_code, 1);
 }
 
 }  // namespace

@@ -5,15 +5,32 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
-
-#include "format/records.h"
 
 namespace quillstone_dat::testing {
 
 Bytes bytes_of(std::string_view text) {
   return Bytes(text.begin(), text.end());
+}
+
+Bytes numbered(std::size_t size, std::uint8_t first, std::uint8_t step) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(first + i * step);
+  }
+  return bytes;
+}
+
+Bytes pattern(std::size_t size, std::uint32_t salt) {
+  Bytes out(size);
+  std::uint32_t state = salt * 2654435761u + 1;
+  for (std::uint8_t& byte : out) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 16);
+  }
+  return out;
 }
 
 ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size) : image_(400, 0) {
@@ -31,7 +48,7 @@ ArchiveBuilder& ArchiveBuilder::put(std::uint64_t offset,
 ArchiveBuilder& ArchiveBuilder::put_u32(std::uint64_t offset,
                                         std::uint32_t value) {
   std::uint8_t encoded[4];
-  encode_fixed32(encoded, value);
+  put_le32(encoded, 0, value);
   return put(offset, encoded);
 }
 
@@ -42,39 +59,20 @@ ArchiveBuilder& ArchiveBuilder::put_chain(std::span<const std::uint32_t> blocks,
   std::size_t copied = 0;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const bool last = i + 1 == blocks.size();
-    std::uint8_t next[kNextFieldSize];
-    encode_next_field(next, last ? last_next : blocks[i + 1]);
-    put(blocks[i], next);
+    put_u32(blocks[i], last ? last_next : blocks[i + 1]);
     const std::size_t n =
         last ? data.size() - copied : std::min(payload, data.size() - copied);
-    put(blocks[i] + kNextFieldSize, data.subspan(copied, n));
+    put(blocks[i] + kNextFieldBytes, data.subspan(copied, n));
     copied += n;
   }
   return *this;
 }
 
-Bytes encode_node(const Node& node) {
-  if (node.entries.size() > kNodeMaxEntries) {
-    throw std::invalid_argument("node overfull");
-  }
-  DirectoryNode record;
-  record.branches = node.branches;
-  record.entry_count = node.entry_count.value_or(
-      static_cast<std::uint32_t>(node.entries.size()));
-  std::copy(node.entries.begin(), node.entries.end(), record.entries.begin());
-  Bytes bytes(kNodeSize);
-  encode_directory_node(record, std::span<std::uint8_t, kNodeSize>(bytes));
-  return bytes;
-}
-
-DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
-                                             std::uint32_t offset) {
-  auto bytes = db.read_file_data(offset, kNodeSize);
+DatResult<Node> read_directory_node(const DatDatabase& db,
+                                    std::uint32_t offset) {
+  auto bytes = db.read_file_data(offset, kNodeBytes);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  auto node =
-      decode_directory_node(std::span<const std::uint8_t, kNodeSize>(*bytes));
-  if (!node) return std::unexpected(DatError(std::move(node.error())));
-  return *node;
+  return node_from_bytes(*bytes);
 }
 
 ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
@@ -86,6 +84,22 @@ ArchiveBuilder& ArchiveBuilder::put_node(std::uint32_t offset,
 ArchiveBuilder& ArchiveBuilder::put_root(const Node& node) {
   header_.root_offset = end();
   return put_node(header_.root_offset, node);
+}
+
+ArchiveBuilder& ArchiveBuilder::put_nested_nodes(
+    std::uint32_t levels,
+    const std::function<Node(std::uint32_t level, std::uint32_t child)>&
+        node_at) {
+  // A node's chain takes its next field and 1716 bytes; 1728 leaves a gap.
+  constexpr std::uint32_t kFirst = 1000;
+  constexpr std::uint32_t kStride = 1728;
+  for (std::uint32_t level = 0; level < levels; ++level) {
+    const std::uint32_t at = kFirst + level * kStride;
+    const std::uint32_t child = level + 1 < levels ? at + kStride : 0;
+    put_node(at, node_at(level, child));
+  }
+  header_.root_offset = kFirst;
+  return *this;
 }
 
 std::uint32_t ArchiveBuilder::end() const {
@@ -105,7 +119,7 @@ DatFileEntry ArchiveBuilder::add_file(std::uint32_t id,
 
 Bytes ArchiveBuilder::bytes() const {
   Bytes out = image_;
-  encode_header(header_, std::span(out).subspan<kHeaderOffset, kHeaderSize>());
+  std::ranges::copy(header_bytes(header_), out.data() + kHeaderAt);
   return out;
 }
 
@@ -171,16 +185,6 @@ Bytes build_archive(std::span<const TestFile> files, std::uint32_t block_size) {
   return builder.bytes();
 }
 
-Bytes lrs_literals(std::span<const std::uint8_t> data) {
-  Bytes out(kSizePrefixSize);
-  encode_size_prefix(out, static_cast<std::uint32_t>(data.size()));
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i % 8 == 0) out.push_back(0);
-    out.push_back(data[i]);
-  }
-  return out;
-}
-
 std::expected<std::size_t, IoError> MemoryFile::read_at(
     std::span<std::uint8_t> buffer, std::uint64_t offset) const {
   if (offset >= bytes_.size()) return 0;
@@ -212,6 +216,11 @@ std::filesystem::path write_bytes(const std::filesystem::path& path,
              static_cast<std::streamsize>(bytes.size()));
   if (!file) throw std::runtime_error("cannot write " + path.string());
   return path;
+}
+
+Bytes read_bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 DatResult<DatDatabase> open_in_memory(Bytes image) {

@@ -1,7 +1,9 @@
 // Test-side helpers for building archives byte by byte: a header, blocks and
 // directory nodes placed at chosen offsets, so that well-formed and
-// malformed archives alike take a few lines each. Also in-memory and
-// fault-injecting files to put beneath a database, and a scratch folder.
+// malformed archives alike take a few lines each. The records are laid out
+// by support/record_bytes.h, not by the library's encoders. Also in-memory
+// and fault-injecting files to put beneath a database, and a scratch
+// folder.
 
 #ifndef QUILLSTONE_DAT_TESTS_SUPPORT_ARCHIVE_BUILDER_H_
 #define QUILLSTONE_DAT_TESTS_SUPPORT_ARCHIVE_BUILDER_H_
@@ -17,35 +19,31 @@
 #include <string_view>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
+#include "support/record_bytes.h"
 
 namespace quillstone_dat::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-
 Bytes bytes_of(std::string_view text);
 
-// A directory node as laid out on disk. `entry_count` defaults to the
-// number of entries given; set it to lie about the count.
-struct Node {
-  std::array<std::uint32_t, 62> branches{};
-  std::vector<DatFileEntry> entries;
-  std::optional<std::uint32_t> entry_count;
-};
+// `size` bytes, byte i being first + i * step (mod 256): with the default
+// step every value once in 256 bytes, neighbours apart, so that bytes out
+// of place show.
+Bytes numbered(std::size_t size, std::uint8_t first = 1, std::uint8_t step = 7);
 
-// The node's 1716 bytes as a chain yields them, for laying a node out
-// through several blocks with ArchiveBuilder::put_chain.
-Bytes encode_node(const Node& node);
+// `size` bytes of noise that differ from one salt to another and hardly
+// compress.
+Bytes pattern(std::size_t size, std::uint32_t salt);
 
-// The directory node that `db`'s archive holds at `offset`, read and
-// decoded as the directory walk does.
-DatResult<DirectoryNode> read_directory_node(const DatDatabase& db,
-                                             std::uint32_t offset);
+// The directory node that `db`'s archive holds at `offset`: the 1716 bytes
+// its chain yields, read as the directory walk reads them, then taken apart
+// by node_from_bytes rather than by the library's decoder.
+DatResult<Node> read_directory_node(const DatDatabase& db,
+                                    std::uint32_t offset);
 
 class ArchiveBuilder {
  public:
@@ -73,6 +71,14 @@ class ArchiveBuilder {
 
   // Stores `node` at end() as above and makes it the directory's root.
   ArchiveBuilder& put_root(const Node& node);
+
+  // A directory `levels` deep, one node a level: node_at(level, child) at
+  // 1000 + level * 1728, `child` the offset of the node below it (0 under
+  // the last), and the root at 1000.
+  ArchiveBuilder& put_nested_nodes(
+      std::uint32_t levels,
+      const std::function<Node(std::uint32_t level, std::uint32_t child)>&
+          node_at);
 
   // The first offset past the image's current end, rounded up to 16.
   std::uint32_t end() const;
@@ -102,9 +108,6 @@ struct TestFile {
 // directory a root leaf or, past 61 files, a root with leaf children.
 Bytes build_archive(std::span<const TestFile> files,
                     std::uint32_t block_size = 256);
-
-// An LRS payload that stores `data` as literals only.
-Bytes lrs_literals(std::span<const std::uint8_t> data);
 
 // A file held in memory. Thread-safe for reads.
 class MemoryFile : public FileExtPolyfill {
@@ -152,6 +155,8 @@ class FaultyFile : public FileExtPolyfill {
 // Writes `bytes` to `path`, replacing it, and returns the path.
 std::filesystem::path write_bytes(const std::filesystem::path& path,
                                   std::span<const std::uint8_t> bytes);
+// The bytes of the file at `path`; none when it cannot be read.
+Bytes read_bytes(const std::filesystem::path& path);
 
 // Opens an archive image held in memory.
 DatResult<DatDatabase> open_in_memory(Bytes image);

@@ -1,6 +1,6 @@
 // The LRS decoder written the plain way: byte by byte, growing its output
-// as it goes, with no precomputed bounds. Tests and the fuzz targets hold
-// the library's decoder to it.
+// as it goes, with no precomputed bounds, and reading the size prefix
+// itself. Tests and the fuzz targets hold the library's decoder to it.
 
 #ifndef QUILLSTONE_DAT_TESTS_SUPPORT_LRS_REFERENCE_H_
 #define QUILLSTONE_DAT_TESTS_SUPPORT_LRS_REFERENCE_H_
@@ -10,15 +10,16 @@
 #include <span>
 #include <vector>
 
-#include "format/records.h"
+#include "support/little_endian.h"
 
 namespace quillstone_dat::testing {
 
 inline std::vector<std::uint8_t> reference_decompress_lrs(
     std::span<const std::uint8_t> input) {
-  if (input.size() < kSizePrefixSize) return {input.begin(), input.end()};
-  const std::uint64_t declared = decode_size_prefix(input);
-  const std::span<const std::uint8_t> stream = input.subspan(kSizePrefixSize);
+  // A payload too short for its 4-byte size prefix is returned as it is.
+  if (input.size() < 4) return {input.begin(), input.end()};
+  const std::uint64_t declared = get_le32(input, 0);
+  const std::span<const std::uint8_t> stream = input.subspan(4);
   std::vector<std::uint8_t> out;
   std::size_t pos = 0;
   unsigned flags = 0;

@@ -6,8 +6,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include "format/records.h"
-
 namespace quillstone_dat::testing {
 
 RandomFiles random_files(const RandomFilesRecipe& recipe) {
@@ -44,10 +42,10 @@ ChainShapesArchive random_chain_shapes(std::uint32_t seed) {
   static constexpr std::uint32_t kBlockSizes[] = {3,  4,  5,  6,   7,   8,   13,
                                                   16, 31, 64, 100, 256, 1024};
   const std::uint32_t block_size = kBlockSizes[below(std::size(kBlockSizes))];
-  const std::uint32_t payload = std::max(block_size, 5u) - kNextFieldSize;
+  const std::uint32_t payload = std::max(block_size, 5u) - kNextFieldBytes;
   const std::uint32_t count = 1 + below(below(4) == 0 ? 300 : 60);
   const std::uint32_t leaves = count <= 61 ? 0 : (count + 62) / 62;
-  const std::uint32_t node_span = kNextFieldSize + kNodeSize;
+  const std::uint32_t node_span = kNextFieldBytes + kNodeBytes;
   const std::uint32_t chains_begin = 400 + (1 + leaves) * node_span;
 
   ArchiveBuilder builder(block_size);

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "format/block_chain.h"
-#include "format/records.h"
 #include "support/archive_builder.h"
 
 namespace quillstone_dat::testing {
@@ -30,11 +29,11 @@ DatResult<Bytes> plain_chain_read(const FileExtPolyfill& file,
           DatError::corruption("block at offset " + std::to_string(current) +
                                " has no payload offset within 32 bits"));
     }
-    std::array<std::uint8_t, kNextFieldSize> field;
+    std::array<std::uint8_t, kNextFieldBytes> field;
     if (auto read = file.read_exact_at_compat(field, current); !read) {
       return std::unexpected(read.error());
     }
-    const std::uint32_t next = decode_next_field(field.data());
+    const std::uint32_t next = get_le32(field, 0);
     const std::size_t n =
         next == 0 ? size - copied
                   : std::min<std::size_t>(size - copied, block_size - 4u);
@@ -87,7 +86,7 @@ RandomChains make_chains(std::mt19937& random) {
       default:
         next = here + block_size;  // contiguous
     }
-    encode_next_field(image.data() + here, next);
+    put_le32(image, here, next);
   }
   return {std::move(image), block_size};
 }
@@ -141,8 +140,8 @@ TEST(BlockChainDifferential, LoopsAreRepeatedNotReadAgain) {
     std::mt19937 random(loop.block_size);
     for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
     for (std::size_t i = 0; i < loop.blocks.size(); ++i) {
-      encode_next_field(image.data() + loop.blocks[i],
-                        loop.blocks[(i + 1) % loop.blocks.size()]);
+      put_le32(image, loop.blocks[i],
+               loop.blocks[(i + 1) % loop.blocks.size()]);
     }
     // One pass round the loop, as the plain walk reads it.
     const auto memory = std::make_shared<MemoryFile>(image);

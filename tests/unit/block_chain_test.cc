@@ -14,23 +14,15 @@
 #include <memory>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
+#include "support/expect_error.h"
 #include "unit/allocation_probe.h"
 
 namespace quillstone_dat::testing {
 namespace {
 
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
-
-Bytes numbered(std::size_t size, std::uint8_t first = 1) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(first + i * 7);
-  }
-  return bytes;
-}
 
 // A MemoryFile that also notes the offset of every read.
 struct RecordedFile {
@@ -45,7 +37,7 @@ struct RecordedFile {
 };
 
 void expect_eof(const DatResult<Bytes>& read) {
-  ASSERT_FALSE(read) << "read " << read->size() << " bytes";
+  ASSERT_FALSE(read) << what_succeeded(*read);
   ASSERT_EQ(read.error().kind(), DatError::Kind::kIo) << read.error();
   EXPECT_EQ(*read.error().io_error(), IoError::fill_whole_buffer());
 }
@@ -61,11 +53,6 @@ bool visits_in_order(const std::vector<std::uint64_t>& offsets,
     if (at == offsets.end()) return false;
   }
   return true;
-}
-
-void expect_corruption(const DatResult<Bytes>& read) {
-  ASSERT_FALSE(read) << "read " << read->size() << " bytes";
-  EXPECT_EQ(read.error().kind(), DatError::Kind::kCorruption) << read.error();
 }
 
 TEST(BlockChain, SizeZeroIsEmptyWhateverTheOffset) {
@@ -223,8 +210,8 @@ class SparseFile : public FileExtPolyfill {
 TEST(BlockChain, PayloadOffsetPastThirtyTwoBitsIsCorruptionNotWrapAround) {
   // Were offset + 4 wrapped to 32 bits, the payload would come from the
   // start of the file.
-  Bytes next_field(kNextFieldSize);
-  encode_next_field(next_field.data(), 1000);
+  Bytes next_field(kNextFieldBytes);
+  put_le32(next_field, 0, 1000);
   const SparseFile file((std::uint64_t{1} << 32) + 4096,
                         {{0, numbered(64)},
                          {0xFFFFFFFCu, next_field},

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "support/archive_builder.h"
+#include "support/expect_error.h"
 
 namespace quillstone_dat::testing {
 namespace {
@@ -162,11 +162,6 @@ TEST(Directory, LaterEntryInTheWalkWins) {
   EXPECT_EQ(db->files().find(7)->version, 2u);  // Later in the same node.
 }
 
-void expect_corruption(const DatResult<DatDatabase>& db) {
-  ASSERT_FALSE(db) << "opened with " << db->files().size() << " entries";
-  EXPECT_EQ(db.error().kind(), DatError::Kind::kCorruption) << db.error();
-}
-
 TEST(Directory, BranchBackToAnAncestorIsCorruption) {
   ArchiveBuilder to_self = with_root(Node{{1000}, {}, std::nullopt});
   expect_corruption(open_in_memory(to_self.bytes()));
@@ -186,28 +181,20 @@ TEST(Directory, TwoBranchesToOneSubtreeAreCorruption) {
 }
 
 TEST(Directory, AbsurdDepthIsCorruptionNotStackOverflow) {
-  constexpr std::uint32_t kLevels = 10000;
-  constexpr std::uint32_t kStride = 1728;
   ArchiveBuilder builder;
-  for (std::uint32_t level = 0; level < kLevels; ++level) {
-    const std::uint32_t at = 1000 + level * kStride;
-    const std::uint32_t child = level + 1 < kLevels ? at + kStride : 0;
-    builder.put_node(at, Node{{child}, {entry(level)}, 0});
-  }
-  builder.header().root_offset = 1000;
+  builder.put_nested_nodes(10000, [](std::uint32_t level, std::uint32_t child) {
+    return Node{{child}, {entry(level)}, 0};
+  });
   expect_corruption(open_in_memory(builder.bytes()));
 }
 
 TEST(Directory, ModestDepthLoads) {
   constexpr std::uint32_t kLevels = 24;
-  constexpr std::uint32_t kStride = 1728;
   ArchiveBuilder builder;
-  for (std::uint32_t level = 0; level < kLevels; ++level) {
-    const std::uint32_t at = 1000 + level * kStride;
-    const std::uint32_t child = level + 1 < kLevels ? at + kStride : 0;
-    builder.put_node(at, Node{{child}, {entry(level)}, std::nullopt});
-  }
-  builder.header().root_offset = 1000;
+  builder.put_nested_nodes(kLevels,
+                           [](std::uint32_t level, std::uint32_t child) {
+                             return Node{{child}, {entry(level)}, std::nullopt};
+                           });
   const auto db = open_in_memory(builder.bytes());
   ASSERT_TRUE(db) << db.error();
   EXPECT_EQ(ids_of(*db), ids_from(0, kLevels));
@@ -267,8 +254,8 @@ TEST(Directory, EmptyDirectoryReadsNoNode) {
   ASSERT_TRUE(db) << db.error();
   EXPECT_TRUE(db->files().empty());
   for (const std::uint64_t at : offsets) {
-    EXPECT_GE(at, kHeaderOffset);
-    EXPECT_LT(at, kHeaderEnd);
+    EXPECT_GE(at, kHeaderAt);
+    EXPECT_LT(at, kHeaderEndAt);
   }
 }
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "utils/posix_file.h"
 #include "support/archive_builder.h"
+#include "utils/posix_file.h"
 
 namespace quillstone_dat {
 namespace {
@@ -20,15 +20,13 @@ using testing::FaultyFile;
 using testing::MemoryFile;
 using testing::TempDir;
 
-Bytes numbered(std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(i);
-  return bytes;
-}
+using testing::numbered;
+
+// Byte i of the file is i (mod 256).
+Bytes counting(std::size_t size) { return numbered(size, 0, 1); }
 
 std::shared_ptr<MemoryFile> memory(std::size_t size) {
-  return std::make_shared<MemoryFile>(numbered(size));
+  return std::make_shared<MemoryFile>(counting(size));
 }
 
 TEST(ReadExactAt, EmptyBufferSucceedsWithoutAnyRead) {
@@ -82,7 +80,7 @@ TEST(ReadExactAt, OtherErrorsEndTheReadAsTheyCame) {
 }
 
 TEST(ReadExactAt, EndOfDataIsFailedToFillWholeBuffer) {
-  const MemoryFile file(numbered(10));
+  const MemoryFile file(counting(10));
   Bytes buffer(8);
   for (const std::uint64_t offset : {5u, 10u, 1000u}) {
     const auto read = file.read_exact_at_compat(buffer, offset);
@@ -94,7 +92,7 @@ TEST(ReadExactAt, EndOfDataIsFailedToFillWholeBuffer) {
 
 TEST(PosixFile, ReadsAtOffsetsWithoutMovingTheCursor) {
   const TempDir dir;
-  const auto path = testing::write_bytes(dir / "data", numbered(4096));
+  const auto path = testing::write_bytes(dir / "data", counting(4096));
   auto file = PosixFile::open(path);
   ASSERT_TRUE(file) << file.error().debug();
   ASSERT_TRUE(file->seek(17));
@@ -121,7 +119,7 @@ TEST(PosixFile, MissingFileIsNotFound) {
 
 TEST(PosixFile, ClosesItsDescriptorOnceWhenDestroyed) {
   const TempDir dir;
-  const auto path = testing::write_bytes(dir / "data", numbered(10));
+  const auto path = testing::write_bytes(dir / "data", counting(10));
   int descriptor = -1;
   {
     auto opened = PosixFile::open(path);

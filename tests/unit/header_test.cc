@@ -16,13 +16,6 @@
 namespace quillstone_dat::testing {
 namespace {
 
-constexpr std::array<const char*, 17> kFieldNames = {
-    "magic",         "block_size",     "file_size",    "dataset",
-    "subset",        "free_head",      "free_tail",    "free_count",
-    "root_offset",   "new_lru",        "old_lru",      "use_lru",
-    "master_map_id", "engine_version", "game_version", "version_string",
-    "version_minor"};
-
 // A header whose every field holds a different value, so that a field read
 // into the wrong place shows.
 ArchiveBuilder distinct_header() {
@@ -66,7 +59,7 @@ void expect_header_failure(const DatResult<DatDatabase>& db,
 std::pair<std::string, std::string> first_missing_field(std::size_t length) {
   if (length < 380) {
     const std::size_t index = length < 320 ? 0 : (length - 320) / 4;
-    return {kFieldNames[index], "failed to fill whole buffer"};
+    return {kHeaderFieldNames[index], "failed to fill whole buffer"};
   }
   if (length < 396) return {"version_string", "not enough bytes in reader"};
   return {"version_minor", "failed to fill whole buffer"};

@@ -11,7 +11,6 @@
 #include <random>
 #include <string>
 
-#include "format/records.h"
 #include "quillstone_dat/lrs.h"
 #include "support/archive_builder.h"
 #include "support/lrs_reference.h"
@@ -34,13 +33,6 @@ namespace {
 
 std::uint32_t below(std::mt19937& random, std::uint32_t n) {
   return static_cast<std::uint32_t>(random() % n);
-}
-
-Bytes with_declared(std::uint32_t declared, const Bytes& stream) {
-  Bytes out(kSizePrefixSize + stream.size());
-  encode_size_prefix(out, declared);
-  std::copy(stream.begin(), stream.end(), out.begin() + kSizePrefixSize);
-  return out;
 }
 
 // A token stream of `groups` flag bytes and their tokens, and how much of
@@ -124,8 +116,7 @@ TEST(LrsDifferential, LongRandomTokenStreams) {
       default:
         declared = 0xFFFFFFFF;
     }
-    ASSERT_TRUE(decoders_agree(with_declared(declared, stream)))
-        << "case " << i;
+    ASSERT_TRUE(decoders_agree(lrs_payload(declared, stream))) << "case " << i;
   }
 }
 
@@ -141,7 +132,7 @@ TEST(LrsDifferential, DeclaredSizeEndingAnywhereInLongestReferences) {
     }
   }
   for (std::uint32_t declared = 0; declared <= 8 + 6 * 136 + 10; ++declared) {
-    ASSERT_TRUE(decoders_agree(with_declared(declared, stream)))
+    ASSERT_TRUE(decoders_agree(lrs_payload(declared, stream)))
         << "declared " << declared;
   }
 }
@@ -168,9 +159,9 @@ Bytes sample_input(std::mt19937& random, std::size_t size) {
     case 2:
       for (std::uint32_t i = 0; out.size() < size; ++i) {
         Bytes record(12);
-        encode_fixed32(record.data(), i);
-        encode_fixed32(record.data() + 4, 0x3F800000 + below(random, 64));
-        encode_fixed32(record.data() + 8, below(random, 4));
+        put_le32(record, 0, i);
+        put_le32(record, 4, 0x3F800000 + below(random, 64));
+        put_le32(record, 8, below(random, 4));
         out.insert(out.end(), record.begin(), record.end());
       }
       break;
@@ -218,14 +209,14 @@ TEST(LrsDifferential, CompressorOutputWithWrongSizeOrFlippedBytes) {
   std::mt19937 random(0xF11);
   for (int i = 0; i < 150; ++i) {
     Bytes packed = compress_lrs(sample_input(random, below(random, 80000)));
-    const std::uint32_t size = decode_size_prefix(packed);
+    const std::uint32_t size = get_le32(packed, 0);
     if (i % 2 == 0) {
       // A declared size off by a little either way, or far off.
       const std::uint32_t declared =
           i % 6 == 0
               ? below(random, size + 1)
               : size + below(random, 40) - std::min<std::uint32_t>(size, 20);
-      encode_size_prefix(packed, declared);
+      put_le32(packed, 0, declared);
     } else {
       // Flipped bytes turn literals into references and back, and change
       // distances, lengths and sizes.
@@ -259,7 +250,7 @@ TEST(LrsDifferential, ShortStreamsAndEdgeSizes) {
         rest /= std::size(kValues);
       }
       for (const std::uint32_t declared : kDeclared) {
-        ASSERT_TRUE(decoders_agree(with_declared(declared, stream)))
+        ASSERT_TRUE(decoders_agree(lrs_payload(declared, stream)))
             << "declared " << declared << ", combination " << n;
       }
     }

@@ -9,7 +9,6 @@
 #include <random>
 #include <vector>
 
-#include "format/records.h"
 #include "support/archive_builder.h"
 #include "support/lrs_reference.h"
 #include "unit/allocation_probe.h"
@@ -19,13 +18,9 @@ namespace {
 
 Bytes decode(const Bytes& input) { return decompress_lrs(input); }
 
-// A payload: the declared size, then the stream bytes.
 Bytes payload(std::uint32_t declared,
               std::initializer_list<std::uint8_t> stream) {
-  Bytes out(kSizePrefixSize);
-  encode_size_prefix(out, declared);
-  out.insert(out.end(), stream);
-  return out;
+  return lrs_payload(declared, Bytes(stream));
 }
 
 TEST(Lrs, WorkedExamples) {
@@ -74,16 +69,16 @@ TEST(Lrs, DistanceTakesBitsEightToElevenFromTheHighNibble) {
   // 296 literals (37 full groups), then distance 0x101 (b0 0x01, high
   // nibble of b1 1) and length 3.
   constexpr std::size_t kLiterals = 296;
-  Bytes input(kSizePrefixSize);
-  encode_size_prefix(input, kLiterals + 3);
+  Bytes stream;
   Bytes expected;
   for (std::size_t i = 0; i < kLiterals; ++i) {
-    if (i % 8 == 0) input.push_back(0x00);
+    if (i % 8 == 0) stream.push_back(0x00);
     const auto b = static_cast<std::uint8_t>(i * 13 + 5);
-    input.push_back(b);
+    stream.push_back(b);
     expected.push_back(b);
   }
-  input.insert(input.end(), {0x80, 0x01, 0x11});
+  stream.insert(stream.end(), {0x80, 0x01, 0x11});
+  const Bytes input = lrs_payload(kLiterals + 3, stream);
   for (std::size_t i = 0; i < 3; ++i) {
     expected.push_back(expected[kLiterals - 257 + i]);
   }
@@ -145,8 +140,8 @@ Bytes random_payload(std::mt19937& random) {
     default:
       declared = static_cast<std::uint32_t>(random());
   }
-  Bytes out(kSizePrefixSize);
-  encode_size_prefix(out, declared);
+  Bytes out;
+  append_le32(out, declared);
   std::size_t produced = 0;
   const std::uint32_t groups = below(12);
   for (std::uint32_t g = 0; g < groups; ++g) {

@@ -15,7 +15,6 @@
 #include <random>
 #include <vector>
 
-#include "format/records.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/lrs.h"
 #include "support/archive_builder.h"
@@ -231,18 +230,18 @@ void walk_node(const DatDatabase& db, std::uint32_t offset, std::size_t depth,
   const auto node = read_directory_node(db, offset);
   ASSERT_TRUE(node.has_value()) << node.error().debug();
   ++shape.nodes;
-  ASSERT_GE(node->entry_count, 1u);
-  ASSERT_LE(node->entry_count, kNodeMaxEntries);
+  const std::uint32_t entry_count = *node->entry_count;
+  ASSERT_GE(entry_count, 1u);
+  ASSERT_LE(entry_count, kEntriesPerNode);
   const bool leaf = node->is_leaf();
-  for (std::uint32_t i = 0; i <= node->entry_count; ++i) {
+  for (std::uint32_t i = 0; i <= entry_count; ++i) {
     const std::uint32_t child = node->branches[i];
     // An internal node with k entries has exactly k + 1 children.
     ASSERT_EQ(child == 0, leaf) << "branch " << i << " of node at " << offset;
     if (!leaf) walk_node(db, child, depth + 1, shape);
-    if (i < node->entry_count)
-      shape.in_order_ids.push_back(node->entries[i].id);
+    if (i < entry_count) shape.in_order_ids.push_back(node->entries[i].id);
   }
-  for (std::uint32_t i = node->entry_count + 1; i < kNodeBranches; ++i) {
+  for (std::uint32_t i = entry_count + 1; i < kBranchesPerNode; ++i) {
     EXPECT_EQ(node->branches[i], 0u);
   }
   if (leaf) shape.leaf_depths.push_back(depth);
@@ -298,13 +297,13 @@ TEST_F(DatWriterTest, ChainsAreContiguousAndEndInZero) {
     const std::uint32_t blocks = std::max<std::uint32_t>(
         1, (entry.size + block_size - 5) / (block_size - 4));
     for (std::uint32_t b = 0; b < blocks; ++b) {
-      std::uint8_t next[kNextFieldSize];
+      std::uint8_t next[kNextFieldBytes];
       ASSERT_TRUE(
           file->read_exact_at_compat(next, entry.offset + b * block_size)
               .has_value());
       const std::uint32_t expected =
           b + 1 == blocks ? 0 : entry.offset + (b + 1) * block_size;
-      EXPECT_EQ(decode_next_field(next), expected) << "id " << entry.id;
+      EXPECT_EQ(get_le32(next, 0), expected) << "id " << entry.id;
     }
   }
 }
