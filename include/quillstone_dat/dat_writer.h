@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string_view>
 #include <unordered_set>
 #include <variant>
 #include <vector>
@@ -50,6 +51,14 @@ struct WriterOptions {
   std::uint32_t version_minor = 0;
   // How hard files stored as kCompressed or kSmallest are compressed.
   LrsLevel level = LrsLevel::kDefault;
+
+  // The header these options give an archive before the writer fills in
+  // the rest: block_size and the fields above, every other field 0.
+  DatHeader given_header() const;
+
+  // Whether the writer takes the header field `name` (as
+  // for_each_header_field names it) as given, rather than filling it in.
+  static bool takes_header_field(std::string_view name);
 
   // The options that write an archive with `header`'s block size and the
   // fields above: to rewrite an archive keeping its header.

@@ -45,28 +45,6 @@ void set_field(std::array<std::uint8_t, 16>& field, py::handle object,
   std::memcpy(field.data(), view.bytes().data(), view.bytes().size());
 }
 
-// Whether WriterOptions::from_header takes field `wanted` from a header:
-// the writer fills in the fields it does not take. Asked of the library
-// itself, by marking the field and seeing whether the options change, so
-// that the list of the writer's fields lives in dat_writer.h alone.
-bool writer_takes(std::string_view wanted) {
-  static_assert(std::has_unique_object_representations_v<WriterOptions>,
-                "WriterOptions are compared byte by byte");
-  DatHeader marked{};
-  for_each_header_field(marked, [&](std::string_view name, auto& field) {
-    if (name != wanted) return;
-    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(field)>,
-                                 std::uint32_t>) {
-      field = 1;
-    } else {
-      field.fill(1);
-    }
-  });
-  const WriterOptions with = WriterOptions::from_header(marked);
-  const WriterOptions without = WriterOptions::from_header(DatHeader{});
-  return std::memcmp(&with, &without, sizeof with) != 0;
-}
-
 }  // namespace
 
 std::optional<std::uint32_t> file_id_of(py::handle object) {
@@ -145,7 +123,7 @@ WriterOptions writer_options(std::uint32_t block_size, const py::dict& fields) {
   for_each_header_field(header, [&](std::string_view name, auto& field) {
     const py::str key(name.data(), name.size());
     if (!fields.contains(key)) return;
-    if (!writer_takes(name)) {
+    if (!WriterOptions::takes_header_field(name)) {
       throw py::type_error("Writer() cannot set " + std::string(name) +
                            ": the writer fills it in");
     }

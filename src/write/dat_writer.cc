@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "format/chain_layout.h"
 #include "format/records.h"
@@ -250,21 +251,47 @@ std::array<std::uint8_t, kNodeSize> encode_node(
   return bytes;
 }
 
-DatHeader header_of(const WriterOptions& options) {
+}  // namespace
+
+DatHeader WriterOptions::given_header() const {
   DatHeader header;
-  header.magic = options.magic;
-  header.block_size = options.block_size;
-  header.dataset = options.dataset;
-  header.subset = options.subset;
-  header.master_map_id = options.master_map_id;
-  header.engine_version = options.engine_version;
-  header.game_version = options.game_version;
-  header.version_string = options.version_string;
-  header.version_minor = options.version_minor;
+  header.magic = magic;
+  header.block_size = block_size;
+  header.dataset = dataset;
+  header.subset = subset;
+  header.master_map_id = master_map_id;
+  header.engine_version = engine_version;
+  header.game_version = game_version;
+  header.version_string = version_string;
+  header.version_minor = version_minor;
   return header;
 }
 
-}  // namespace
+bool WriterOptions::takes_header_field(std::string_view name) {
+  // A field the options carry survives a round trip through them; one the
+  // writer fills in comes back 0. block_size is an option of its own.
+  DatHeader marked;
+  for_each_header_field(marked, [](const char*, auto& field) {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(field)>,
+                                 std::uint32_t>) {
+      field = 1;
+    } else {
+      field.fill(1);
+    }
+  });
+  const DatHeader back = from_header(marked).given_header();
+  bool taken = false;
+  for_each_header_field(back, [&](const char* field_name, const auto& field) {
+    if (name != field_name || name == "block_size") return;
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(field)>,
+                                 std::uint32_t>) {
+      taken = field == 1;
+    } else {
+      taken = field[0] == 1;
+    }
+  });
+  return taken;
+}
 
 DatWriter::DatWriter(WriterOptions options) : options_(options) {}
 
@@ -339,7 +366,7 @@ DatResult<ArchiveSummary> DatWriter::write(
   }
   if (!out.flush()) return std::unexpected(out.status().error());
 
-  DatHeader header = header_of(options_);
+  DatHeader header = options_.given_header();
   header.file_size = static_cast<std::uint32_t>(layout.end());
   header.root_offset = node_offsets.empty() ? 0 : node_offsets.front();
   std::array<std::uint8_t, kHeaderSize> encoded{};

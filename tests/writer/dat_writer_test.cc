@@ -216,6 +216,17 @@ TEST_F(DatWriterTest, HeaderFieldsAreWrittenAsGiven) {
   EXPECT_EQ(header.game_version, 5u);
   EXPECT_EQ(header.version_string, options.version_string);
   EXPECT_EQ(header.version_minor, 6u);
+
+  // Exactly those fields are the ones it takes as given; it fills in the
+  // rest, and the block size is an option of its own.
+  std::vector<std::string> taken;
+  for_each_header_field(header, [&](const char* name, const auto&) {
+    if (WriterOptions::takes_header_field(name)) taken.emplace_back(name);
+  });
+  EXPECT_EQ(taken,
+            (std::vector<std::string>{
+                "magic", "dataset", "subset", "master_map_id", "engine_version",
+                "game_version", "version_string", "version_minor"}));
 }
 
 // The tree read straight from the archive's bytes.
