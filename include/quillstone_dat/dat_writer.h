@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <unordered_set>
 #include <variant>
@@ -33,9 +34,14 @@
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/lrs.h"
+#include "quillstone_dat/writable_file.h"
 #include "quillstone_dat/writer_file.h"
 
 namespace quillstone_dat {
+
+namespace detail {
+class ArchiveSink;  // where write() puts an archive's bytes
+}  // namespace detail
 
 struct WriterOptions {
   // At least DatWriter::kMinBlockSize.
@@ -109,7 +115,20 @@ class DatWriter {
   // after that).
   DatResult<ArchiveSummary> write(const std::filesystem::path& target) const;
 
+  // Writes the archive into `file` in place of whatever it held, then
+  // flushes it: an archive in memory, say. Fails as above, with Io for the
+  // file's own errors; a failure after the first write leaves `file` holding
+  // part of an archive, since there is no other name to write under.
+  DatResult<ArchiveSummary> write(WritableFile& file) const;
+
  private:
+  // The files in id order, once the block size and the 4 GiB limit allow
+  // them.
+  DatResult<std::vector<const WriterFile*>> order_checked() const;
+  DatResult<ArchiveSummary> write_archive(
+      std::span<const WriterFile* const> order,
+      detail::ArchiveSink& sink) const;
+
   WriterOptions options_;
   std::vector<WriterFile> files_;
   std::unordered_set<std::uint32_t> ids_;

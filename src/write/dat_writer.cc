@@ -17,6 +17,21 @@
 
 namespace quillstone_dat {
 
+namespace detail {
+
+// Where an archive's bytes go: a file written at offsets, told as each
+// stretch is done so that it may start writing it to disk.
+class ArchiveSink {
+ public:
+  virtual ~ArchiveSink() = default;
+  virtual std::expected<void, IoError> write_at(
+      std::span<const std::uint8_t> bytes, std::uint64_t offset) = 0;
+  virtual void written(std::uint64_t offset, std::uint64_t length) = 0;
+  virtual std::expected<void, IoError> set_length(std::uint64_t length) = 0;
+};
+
+}  // namespace detail
+
 namespace {
 
 constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
@@ -53,20 +68,56 @@ class BlockLayout {
   std::uint64_t end_ = kHeaderEnd;
 };
 
-// Sequential, buffered output into the staged file. The first failure
-// sticks: later calls do nothing, and status() reports it.
+// The archive's own file beside its target, to be renamed over it.
+class StagedSink final : public detail::ArchiveSink {
+ public:
+  explicit StagedSink(StagedFile& file) : file_(file) {}
+  std::expected<void, IoError> write_at(std::span<const std::uint8_t> bytes,
+                                        std::uint64_t offset) override {
+    return file_.write_at(bytes, offset);
+  }
+  void written(std::uint64_t offset, std::uint64_t length) override {
+    file_.start_writeback(offset, length);
+  }
+  std::expected<void, IoError> set_length(std::uint64_t length) override {
+    return file_.set_length(length);
+  }
+
+ private:
+  StagedFile& file_;
+};
+
+// A caller's file, written in place.
+class WritableSink final : public detail::ArchiveSink {
+ public:
+  explicit WritableSink(WritableFile& file) : file_(file) {}
+  std::expected<void, IoError> write_at(std::span<const std::uint8_t> bytes,
+                                        std::uint64_t offset) override {
+    return file_.write_at(bytes, offset);
+  }
+  void written(std::uint64_t, std::uint64_t) override {}
+  std::expected<void, IoError> set_length(std::uint64_t length) override {
+    return file_.set_length(length);
+  }
+
+ private:
+  WritableFile& file_;
+};
+
+// Sequential, buffered output into the sink. The first failure sticks:
+// later calls do nothing, and status() reports it.
 class ArchiveOutput {
  public:
   // The buffer grows as bytes arrive, up to kOutputBufferSize, so a small
   // archive never sets up the whole of it.
-  explicit ArchiveOutput(StagedFile& file) : file_(file) {}
+  explicit ArchiveOutput(detail::ArchiveSink& file) : file_(file) {}
 
   void put(std::span<const std::uint8_t> bytes) {
     if (buffer_.size() + bytes.size() > kOutputBufferSize) {
       flush();
       if (bytes.size() >= kOutputBufferSize) {
         if (status_) status_ = file_.write_at(bytes, buffer_start_);
-        if (status_) file_.start_writeback(buffer_start_, bytes.size());
+        if (status_) file_.written(buffer_start_, bytes.size());
         buffer_start_ += bytes.size();
         return;
       }
@@ -96,7 +147,7 @@ class ArchiveOutput {
   const std::expected<void, IoError>& flush() {
     if (status_ && !buffer_.empty()) {
       status_ = file_.write_at(buffer_, buffer_start_);
-      if (status_) file_.start_writeback(buffer_start_, buffer_.size());
+      if (status_) file_.written(buffer_start_, buffer_.size());
     }
     buffer_start_ += buffer_.size();
     buffer_.clear();
@@ -106,7 +157,7 @@ class ArchiveOutput {
   const std::expected<void, IoError>& status() const { return status_; }
 
  private:
-  StagedFile& file_;
+  detail::ArchiveSink& file_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t buffer_start_ = 0;
   std::expected<void, IoError> status_;
@@ -305,6 +356,37 @@ DatResult<void> DatWriter::add(WriterFile file) {
 
 DatResult<ArchiveSummary> DatWriter::write(
     const std::filesystem::path& target) const {
+  auto order = order_checked();
+  if (!order) return std::unexpected(std::move(order.error()));
+  auto staged = StagedFile::create(target);
+  if (!staged)
+    return std::unexpected(DatError::path_error(target, staged.error()));
+  StagedSink sink(*staged);
+  auto summary = write_archive(*order, sink);
+  if (!summary) return summary;
+  if (auto done = staged->commit(); !done) {
+    return std::unexpected(DatError::path_error(target, done.error()));
+  }
+  return summary;
+}
+
+DatResult<ArchiveSummary> DatWriter::write(WritableFile& file) const {
+  auto order = order_checked();
+  if (!order) return std::unexpected(std::move(order.error()));
+  // Emptied first: the stretches the writer skips must read as zero.
+  if (auto emptied = file.set_length(0); !emptied) {
+    return std::unexpected(std::move(emptied.error()));
+  }
+  WritableSink sink(file);
+  auto summary = write_archive(*order, sink);
+  if (!summary) return summary;
+  if (auto synced = file.sync(); !synced) {
+    return std::unexpected(std::move(synced.error()));
+  }
+  return summary;
+}
+
+DatResult<std::vector<const WriterFile*>> DatWriter::order_checked() const {
   const std::uint32_t block_size = options_.block_size;
   if (block_size < kMinBlockSize) {
     return std::unexpected(DatError::other(
@@ -317,15 +399,18 @@ DatResult<ArchiveSummary> DatWriter::write(
   std::sort(
       order.begin(), order.end(),
       [](const WriterFile* a, const WriterFile* b) { return a->id < b->id; });
-  const DirectoryPlan plan = plan_directory(order.size());
-  if (auto fits = check_fits(order, plan.nodes.size(), block_size); !fits) {
+  const std::size_t nodes = plan_directory(order.size()).nodes.size();
+  if (auto fits = check_fits(order, nodes, block_size); !fits) {
     return std::unexpected(std::move(fits.error()));
   }
+  return order;
+}
 
-  auto staged = StagedFile::create(target);
-  if (!staged)
-    return std::unexpected(DatError::path_error(target, staged.error()));
-  ArchiveOutput out(*staged);
+DatResult<ArchiveSummary> DatWriter::write_archive(
+    std::span<const WriterFile* const> order, detail::ArchiveSink& sink) const {
+  const std::uint32_t block_size = options_.block_size;
+  const DirectoryPlan plan = plan_directory(order.size());
+  ArchiveOutput out(sink);
   BlockLayout layout(block_size);
   ArchiveSummary summary;
   std::vector<DatFileEntry> entries;
@@ -371,14 +456,11 @@ DatResult<ArchiveSummary> DatWriter::write(
   header.root_offset = node_offsets.empty() ? 0 : node_offsets.front();
   std::array<std::uint8_t, kHeaderSize> encoded{};
   encode_header(header, encoded);
-  if (auto done = staged->write_at(encoded, kHeaderOffset); !done) {
+  if (auto done = sink.write_at(encoded, kHeaderOffset); !done) {
     return std::unexpected(std::move(done.error()));
   }
-  if (auto done = staged->set_length(layout.end()); !done) {
+  if (auto done = sink.set_length(layout.end()); !done) {
     return std::unexpected(std::move(done.error()));
-  }
-  if (auto done = staged->commit(); !done) {
-    return std::unexpected(DatError::path_error(target, done.error()));
   }
 
   summary.header = header;

@@ -199,6 +199,47 @@ std::expected<std::uint64_t, IoError> MemoryFile::length() const {
   return bytes_.size();
 }
 
+std::expected<std::size_t, IoError> MemoryWritableFile::read_at(
+    std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+  if (offset >= bytes_.size()) return 0;
+  const std::size_t n =
+      std::min<std::size_t>(buffer.size(), bytes_.size() - offset);
+  std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n,
+              buffer.begin());
+  return n;
+}
+
+bool MemoryWritableFile::counts() {
+  ++writes_;
+  return fail_from_ == 0 || writes_ < fail_from_;
+}
+
+std::expected<void, IoError> MemoryWritableFile::write_at(
+    std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  if (!counts()) return std::unexpected(IoError::from_errno(failure_));
+  if (bytes_.size() < offset + bytes.size()) {
+    bytes_.resize(static_cast<std::size_t>(offset + bytes.size()));
+  }
+  std::ranges::copy(bytes,
+                    bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+  return {};
+}
+
+std::expected<void, IoError> MemoryWritableFile::sync() {
+  if (fail_from_ != 0 && writes_ >= fail_from_) {
+    return std::unexpected(IoError::from_errno(failure_));
+  }
+  ++syncs_;
+  return {};
+}
+
+std::expected<void, IoError> MemoryWritableFile::set_length(
+    std::uint64_t length) {
+  if (!counts()) return std::unexpected(IoError::from_errno(failure_));
+  bytes_.resize(static_cast<std::size_t>(length));
+  return {};
+}
+
 std::expected<std::size_t, IoError> FaultyFile::read_at(
     std::span<std::uint8_t> buffer, std::uint64_t offset) const {
   const std::size_t call = calls_++;

@@ -24,6 +24,7 @@
 #include "quillstone_dat/dat_header.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
+#include "quillstone_dat/writable_file.h"
 #include "support/record_bytes.h"
 
 namespace quillstone_dat::testing {
@@ -121,6 +122,39 @@ class MemoryFile : public FileExtPolyfill {
 
  private:
   Bytes bytes_;
+};
+
+// A file held in memory that can be written too, and made to fail every
+// write from a given one on (counted from 1) with `errno_value`.
+class MemoryWritableFile final : public WritableFile {
+ public:
+  explicit MemoryWritableFile(Bytes bytes = {}) : bytes_(std::move(bytes)) {}
+  void fail_from(std::size_t write, int errno_value) {
+    fail_from_ = write;
+    failure_ = errno_value;
+  }
+  const Bytes& bytes() const { return bytes_; }
+  std::size_t syncs() const { return syncs_; }
+
+  std::expected<std::size_t, IoError> read_at(
+      std::span<std::uint8_t> buffer, std::uint64_t offset) const override;
+  std::expected<std::uint64_t, IoError> length() const override {
+    return bytes_.size();
+  }
+  std::expected<void, IoError> write_at(std::span<const std::uint8_t> bytes,
+                                        std::uint64_t offset) override;
+  std::expected<void, IoError> sync() override;
+  std::expected<void, IoError> set_length(std::uint64_t length) override;
+
+ private:
+  // Counts a write or length change; false when it is to fail.
+  bool counts();
+
+  Bytes bytes_;
+  std::size_t writes_ = 0;
+  std::size_t syncs_ = 0;
+  std::size_t fail_from_ = 0;
+  int failure_ = 0;
 };
 
 // Wraps a file and lets a test decide each read_at call's fate: before the

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -335,6 +336,50 @@ TEST_F(DatWriterTest, RefusesDuplicatesAndTinyBlocks) {
     EXPECT_EQ(written.error().kind(), DatError::Kind::kOther);
     EXPECT_FALSE(fs::exists(target));
   }
+}
+
+// Into a caller's file the writer puts the same bytes it puts under a
+// path, replacing all the file held, and flushes them; a failing file
+// gives its error.
+TEST_F(DatWriterTest, WritesIntoAnyWritableFile) {
+  DatWriter writer({.block_size = 128, .magic = 7});
+  for (std::uint32_t id = 1; id <= 150; ++id) {
+    ASSERT_TRUE(
+        writer
+            .add({.id = id,
+                  .contents = Bytes(id * 5, static_cast<std::uint8_t>(id)),
+                  .storage =
+                      id % 3 == 0 ? Storage::kCompressed : Storage::kPlain})
+            .has_value());
+  }
+  const fs::path target = dir_ / "on-disk.dat";
+  const auto on_disk = writer.write(target);
+  ASSERT_TRUE(on_disk.has_value()) << on_disk.error();
+
+  // Longer junk than the archive, which must not survive anywhere in it.
+  MemoryWritableFile memory(Bytes(3 * on_disk->header.file_size, 0xEE));
+  const auto in_memory = writer.write(memory);
+  ASSERT_TRUE(in_memory.has_value()) << in_memory.error();
+  EXPECT_EQ(in_memory->header, on_disk->header);
+  EXPECT_EQ(memory.bytes(), read_bytes(target));
+  EXPECT_EQ(memory.syncs(), 1u);
+
+  // Each write failing in turn, until the writer makes no more.
+  std::size_t failing = 1;
+  for (;; ++failing) {
+    MemoryWritableFile broken;
+    broken.fail_from(failing, ENOSPC);
+    const auto failed = writer.write(broken);
+    if (failed) break;
+    EXPECT_EQ(failed.error().kind(), DatError::Kind::kIo) << failing;
+    EXPECT_EQ(failed.error().io_error()->os_error(), ENOSPC) << failing;
+  }
+  // Emptying, the body, the header and the length at the least.
+  EXPECT_GE(failing, 5u);
+  // Refused before the file is touched, as on disk.
+  MemoryWritableFile untouched(Bytes{1, 2, 3});
+  EXPECT_FALSE(DatWriter({.block_size = 4}).write(untouched).has_value());
+  EXPECT_EQ(untouched.bytes(), (Bytes{1, 2, 3}));
 }
 
 TEST_F(DatWriterTest, AFailureLeavesTheTargetUntouched) {
