@@ -84,6 +84,12 @@ class DatDatabase final : public ResourceProvider {
     visit_files(selection, options, detail::BatchVisitorRef(visit));
   }
 
+  // The ids in the order for_each_file(selection, ...) hands them over:
+  // ids the archive lacks first, in list order, then by where their chains
+  // start. A caller that reads a pass in parts of its own gives each part
+  // as FileSelection::of, in this order, and gets the same visits.
+  std::vector<std::uint32_t> batch_order(const FileSelection& selection) const;
+
   // Checks the whole archive as it is now (archive_check.h): walks the
   // directory again and follows every chain. Fails only where the directory
   // can no longer be walked, with the error the open would give.

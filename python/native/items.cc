@@ -1,9 +1,7 @@
 #include "items.h"
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -32,36 +30,18 @@ struct PlannedFile {
   const DatFileEntry* entry;  // null for an id the archive lacks
 };
 
-// The order for_each_file hands the files over in: ids the archive lacks
-// first, in list order, then by where their chains start; one entry
-// listed twice keeps its visits side by side, in list order.
+// The files of a pass in the order for_each_file hands them over, as the
+// library gives it, each with its entry (null for an id the archive lacks).
 std::vector<PlannedFile> plan_pass(
-    const FileTable& files,
+    const DatDatabase& database,
     const std::optional<std::vector<std::uint32_t>>& ids) {
+  const std::vector<std::uint32_t> order = database.batch_order(
+      ids ? FileSelection::of(*ids) : FileSelection::all());
   std::vector<PlannedFile> plan;
-  if (!ids) {
-    plan.reserve(files.size());
-    for (const DatFileEntry& entry : files) plan.push_back({entry.id, &entry});
-  } else {
-    plan.reserve(ids->size());
-    for (const std::uint32_t id : *ids) {
-      if (!files.contains(id)) plan.push_back({id, nullptr});
-    }
-    for (const std::uint32_t id : *ids) {
-      if (const DatFileEntry* entry = files.find(id))
-        plan.push_back({id, entry});
-    }
+  plan.reserve(order.size());
+  for (const std::uint32_t id : order) {
+    plan.push_back({id, database.files().find(id)});
   }
-  const auto present = std::find_if(
-      plan.begin(), plan.end(),
-      [](const PlannedFile& file) { return file.entry != nullptr; });
-  std::stable_sort(present, plan.end(),
-                   [](const PlannedFile& a, const PlannedFile& b) {
-                     if (a.entry->offset != b.entry->offset) {
-                       return a.entry->offset < b.entry->offset;
-                     }
-                     return std::less<>()(a.entry, b.entry);
-                   });
   return plan;
 }
 
@@ -112,7 +92,7 @@ class Items {
   void read_chunk() {
     if (!planned_) {
       py::gil_scoped_release unlocked;
-      plan_ = plan_pass(database_->files(), ids_);
+      plan_ = plan_pass(*database_, ids_);
       ids_.reset();
       planned_ = true;
       if (plan_.empty()) return;

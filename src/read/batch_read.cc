@@ -211,34 +211,56 @@ class BatchPass {
   std::vector<std::uint8_t> decoded_;
 };
 
-}  // namespace
-
-void read_in_batches(const BatchSource& source, const FileSelection& selection,
-                     const BatchOptions& options,
-                     detail::BatchVisitorRef visit) {
+// The selected files that the archive holds, in pass order; the ids it
+// lacks go to `absent`, in list order.
+std::vector<PlannedFile> plan_pass(const FileTable& files,
+                                   const FileSelection& selection,
+                                   std::vector<std::uint32_t>& absent) {
   std::vector<PlannedFile> plan;
   if (selection.is_all()) {
-    plan.reserve(source.files.size());
+    plan.reserve(files.size());
     std::uint32_t position = 0;
-    for (const DatFileEntry& entry : source.files) {
+    for (const DatFileEntry& entry : files) {
       plan.push_back({&entry, entry.offset, position++});
     }
   } else {
     const std::span<const std::uint32_t> ids = selection.ids();
     plan.reserve(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      const DatFileEntry* const entry = source.files.find(ids[i]);
+      const DatFileEntry* const entry = files.find(ids[i]);
       if (entry == nullptr) {
-        const BatchFile absent{ids[i], nullptr,
-                               std::unexpected(DatError::not_found(ids[i]))};
-        if (visit(absent) == BatchStep::kStop) return;
+        absent.push_back(ids[i]);
         continue;
       }
       plan.push_back({entry, entry->offset, static_cast<std::uint32_t>(i)});
     }
   }
   std::sort(plan.begin(), plan.end(), before);
+  return plan;
+}
+
+}  // namespace
+
+void read_in_batches(const BatchSource& source, const FileSelection& selection,
+                     const BatchOptions& options,
+                     detail::BatchVisitorRef visit) {
+  std::vector<std::uint32_t> absent;
+  const std::vector<PlannedFile> plan =
+      plan_pass(source.files, selection, absent);
+  for (const std::uint32_t id : absent) {
+    const BatchFile file{id, nullptr, std::unexpected(DatError::not_found(id))};
+    if (visit(file) == BatchStep::kStop) return;
+  }
   BatchPass(source, options, visit).run(plan);
+}
+
+std::vector<std::uint32_t> batch_order(const FileTable& files,
+                                       const FileSelection& selection) {
+  std::vector<std::uint32_t> order;
+  for (const PlannedFile& file : plan_pass(files, selection, order)) {
+    order.push_back(file.entry->id);
+  }
+  return order;
 }
 
 }  // namespace quillstone_dat

@@ -10,6 +10,7 @@
 #define QUILLSTONE_DAT_READ_BATCH_READ_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "quillstone_dat/batch_read.h"
 #include "quillstone_dat/dat_header.h"
@@ -30,6 +31,10 @@ struct BatchSource {
 void read_in_batches(const BatchSource& source, const FileSelection& selection,
                      const BatchOptions& options,
                      detail::BatchVisitorRef visit);
+
+// The ids in the order read_in_batches hands the selection over.
+std::vector<std::uint32_t> batch_order(const FileTable& files,
+                                       const FileSelection& selection);
 
 }  // namespace quillstone_dat
 

@@ -148,6 +148,11 @@ void DatDatabase::visit_files(const FileSelection& selection,
                   options, visit);
 }
 
+std::vector<std::uint32_t> DatDatabase::batch_order(
+    const FileSelection& selection) const {
+  return quillstone_dat::batch_order(files_, selection);
+}
+
 std::optional<FileMetadata> DatDatabase::get_metadata(std::uint32_t id) const {
   const DatFileEntry* entry = files_.find(id);
   if (entry == nullptr) return std::nullopt;

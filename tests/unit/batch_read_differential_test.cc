@@ -31,8 +31,7 @@ std::map<std::uint32_t, Expected> expected_of(const DatDatabase& db) {
   std::map<std::uint32_t, Expected> expected;
   for (const DatFileEntry& entry : db.files()) {
     expected.emplace(entry.id,
-                     Expected{db.get_file(entry.id),
-                              db.get_stored(entry.id)});
+                     Expected{db.get_file(entry.id), db.get_stored(entry.id)});
   }
   return expected;
 }
@@ -103,6 +102,20 @@ void check_pass(const DatDatabase& db,
     last_offset = visit.entry->offset;
     expect_same(visit.bytes,
                 options.raw ? found->second.stored : found->second.decoded);
+  }
+  // The order is what batch_order promises, and a part of it read as a
+  // selection of its own is visited in the same order.
+  const std::vector<std::uint32_t> order = db.batch_order(selection);
+  ASSERT_EQ(order, visited);
+  if (!order.empty()) {
+    const std::vector<std::uint32_t> half(
+        order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2),
+        order.end());
+    std::vector<std::uint32_t> half_visited;
+    db.for_each_file(
+        FileSelection::of(half), options,
+        [&](const BatchFile& file) { half_visited.push_back(file.id); });
+    ASSERT_EQ(half_visited, half);
   }
   std::sort(wanted.begin(), wanted.end());
   std::sort(visited.begin(), visited.end());
