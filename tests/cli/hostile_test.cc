@@ -78,6 +78,24 @@ bool wait_for_a_file(const fs::path& folder) {
   return false;
 }
 
+// Waits until process `pid` holds a file open in `folder` (its staged
+// output, named or not), up to five seconds.
+bool wait_for_a_file_opened_in(pid_t pid, const fs::path& folder) {
+  const fs::path descriptors = fs::path("/proc") / std::to_string(pid) / "fd";
+  const std::string prefix = folder.string() + "/";
+  for (int i = 0; i < 5000; ++i) {
+    std::error_code error;
+    for (fs::directory_iterator it(descriptors, error), end;
+         !error && it != end; it.increment(error)) {
+      std::error_code unreadable;
+      if (fs::read_symlink(it->path(), unreadable).string().starts_with(prefix))
+        return true;
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  return false;
+}
+
 // A tmpfs of a few pages mounted for the test's life; needs root.
 class SmallDisk {
  public:
@@ -245,9 +263,12 @@ TEST_F(HostileTest, PackStoppedBySignalLeavesNoArchive) {
       fs::remove_all(out);
       fs::create_directories(out);
       if (replacing) write_bytes(archive, old_archive);
-      ChildProcess tool = start_tool({"pack", in.string(), archive.string(),
-                                      "--compress", "all", "--force"});
-      std::this_thread::sleep_for(200ms);
+      // The slowest level, so that the signal comes while it writes.
+      ChildProcess tool =
+          start_tool({"pack", in.string(), archive.string(), "--compress",
+                      "all", "--level", "best", "--force"});
+      ASSERT_TRUE(wait_for_a_file_opened_in(tool.pid(), out));
+      std::this_thread::sleep_for(20ms);
       tool.send(signal);
       const ProcessResult result = tool.wait();
       ASSERT_NE(result.exit_code, 0)
