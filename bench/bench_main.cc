@@ -7,7 +7,7 @@
 //
 //   quillstone_dat_bench [--archives DIR] [--runs N] [--tool PATH]
 //                        [--python PATH]
-//                        [--only reads|open|lrs|tool|commit|python]
+//                        [--only reads|open|lrs|tool|commit|diff|python]
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "archives.h"
+#include "diff_bench.h"
 #include "edit_bench.h"
 #include "lrs_bench.h"
 #include "open_bench.h"
@@ -47,7 +48,7 @@ constexpr double kToolPairBudgetSeconds = 40;
   std::fprintf(stderr,
                "usage: quillstone_dat_bench [--archives DIR] [--runs N] "
                "[--tool PATH] [--python PATH] "
-               "[--only reads|open|lrs|tool|commit|python]\n");
+               "[--only reads|open|lrs|tool|commit|diff|python]\n");
   std::exit(2);
 }
 
@@ -69,7 +70,8 @@ Options parse(int argc, char** argv) {
       options.only = argv[++i];
       if (options.only != "reads" && options.only != "open" &&
           options.only != "lrs" && options.only != "tool" &&
-          options.only != "commit" && options.only != "python") {
+          options.only != "commit" && options.only != "diff" &&
+          options.only != "python") {
         usage();
       }
     } else {
@@ -240,6 +242,31 @@ void measure_commit_growth(const BenchArchives& archives,
          "size");
 }
 
+// compare_archives and apply_patch on bulk and a copy of it with 10 files
+// replaced, against the passes and edits they are made of.
+void measure_diff_figures(const BenchArchives& archives,
+                          const std::filesystem::path& folder, int runs) {
+  const DiffFigures figures =
+      measure_diff(archives.bulk, folder / "scratch-diff", runs);
+  if (!figures.failure.empty()) {
+    std::printf("diff figures: not measured (%s)\n", figures.failure.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  report("diff_vs_batch_read", figures.diff_vs_batch, 2, Goal::kAtMost, 2.5);
+  report("diff_1thread_vs_batch_read", figures.one_thread_vs_batch, 2,
+         "the same with the two archives read in turn, on one thread");
+  report("diff_bulk_ms", figures.diff_ms, 1,
+         "compare_archives of bulk and the copy");
+  report("diff_batch_read_bulk_ms", figures.batch_ms, 1,
+         "one for_each_file pass over bulk");
+  report("apply_vs_edit", figures.apply_vs_edit, 2, Goal::kAtMost, 1.5);
+  report("apply_bulk_ms", figures.apply_ms, 2,
+         "the 10-file patch applied to a copy of bulk, base checked");
+  report("apply_edit_bulk_ms", figures.edit_ms, 2,
+         "the same 10 files put and committed");
+}
+
 void report_python(const char* name, const std::optional<double>& figure,
                    Goal goal, double bound, const std::string& failure) {
   if (!figure) {
@@ -294,6 +321,9 @@ int run(const Options& options) {
   }
   if (wanted("commit")) {
     measure_commit_growth(archives, options.archives, options.runs);
+  }
+  if (wanted("diff")) {
+    measure_diff_figures(archives, options.archives, options.runs);
   }
   if (wanted("python")) {
     measure_python_figures(archives, options.python, options.runs);

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <vector>
 
+#include "payloads.h"
 #include "quillstone_dat/dat_editor.h"
 #include "timing.h"
 
@@ -37,11 +38,9 @@ EditFigures measure_edit(const fs::path& archive, const fs::path& scratch,
         1e3 * seconds_of([&] {
           for (std::size_t i = 0; i < 10; ++i) {
             const std::uint32_t id = entries[i * entries.size() / 10].id;
-            std::vector<std::uint8_t> bytes(9000);
-            for (std::size_t b = 0; b < bytes.size(); ++b) {
-              bytes[b] = static_cast<std::uint8_t>((b * 131 + id + run) >> 3);
-            }
-            (void)editor->put({.id = id, .contents = std::move(bytes)});
+            (void)editor->put({.id = id,
+                               .contents = replacement_bytes(
+                                   id, static_cast<std::uint32_t>(run))});
           }
           committed = editor->commit();
         }));

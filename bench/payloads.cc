@@ -134,4 +134,13 @@ std::vector<std::uint8_t> binary_like(Random& random, std::size_t size) {
   return out;
 }
 
+std::vector<std::uint8_t> replacement_bytes(std::uint32_t id,
+                                            std::uint32_t salt) {
+  std::vector<std::uint8_t> bytes(9000);
+  for (std::size_t b = 0; b < bytes.size(); ++b) {
+    bytes[b] = static_cast<std::uint8_t>((b * 131 + id + salt) >> 3);
+  }
+  return bytes;
+}
+
 }  // namespace quillstone_dat::bench

@@ -45,6 +45,11 @@ std::vector<std::uint8_t> text_like(Random& random, std::size_t size);
 // increasing ids and small counters, and some incompressible noise.
 std::vector<std::uint8_t> binary_like(Random& random, std::size_t size);
 
+// The new bytes the edit figures give a file they replace: 9000 bytes, about
+// bulk's average file size, that differ with `id` and `salt`.
+std::vector<std::uint8_t> replacement_bytes(std::uint32_t id,
+                                            std::uint32_t salt = 0);
+
 }  // namespace quillstone_dat::bench
 
 #endif  // QUILLSTONE_DAT_BENCH_PAYLOADS_H_

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "payloads.h"
 #include "quillstone_dat/dat_database.h"
 #include "timing.h"
 
@@ -271,10 +272,7 @@ ToolFigures measure_tool(const fs::path& tool, const fs::path& archive,
     const std::uint32_t id = ids[i * ids.size() / 10];
     char name[16];
     std::snprintf(name, sizeof name, "%08X.bin", id);
-    std::vector<std::uint8_t> bytes(9000);
-    for (std::size_t b = 0; b < bytes.size(); ++b) {
-      bytes[b] = static_cast<std::uint8_t>((b * 131 + id) >> 3);
-    }
+    const std::vector<std::uint8_t> bytes = replacement_bytes(id);
     std::ofstream(ten / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));

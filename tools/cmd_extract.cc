@@ -6,8 +6,8 @@
 // a run of neighbouring files at a time in one batch pass. Each file
 // appears under its final name only once complete; a file that cannot be
 // read or written is reported and the others are still written. Like tar,
-// extract leaves flushing to the system; --sync flushes the whole output
-// once, at the end.
+// extract leaves flushing to the system (written_file.h); --sync flushes
+// the whole output once, at the end.
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -37,7 +37,7 @@
 #include "manifest.h"
 #include "progress_bar.h"
 #include "quillstone_dat/dat_database.h"
-#include "utils/staged_file.h"
+#include "written_file.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -66,35 +66,6 @@ void catch_interrupts() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-}
-
-std::string output_name(std::uint32_t id) { return hex_id(id) + ".bin"; }
-
-// Writes `bytes` as the file `target`, which appears under its name only
-// once complete (an unnamed file linked in: cheaper than a hidden name
-// renamed over it), dated `timestamp` (seconds since 1970) unless that is 0.
-// The data is left for the system to write back; --sync flushes it all at
-// the end. Every file extract writes goes through here.
-DatResult<void> write_file(const fs::path& target,
-                           std::span<const std::uint8_t> bytes,
-                           std::uint32_t timestamp = 0) {
-  auto staged = StagedFile::create(target);
-  if (!staged) {
-    return std::unexpected(DatError::path_error(
-        target.has_parent_path() ? target.parent_path() : ".", staged.error()));
-  }
-  auto done = staged->write_at(bytes, 0);
-  if (done) done = staged->commit(StagedFile::Durability::kLeftToSystem);
-  if (!done) return std::unexpected(DatError::path_error(target, done.error()));
-  if (timestamp != 0) {
-    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                      {static_cast<time_t>(timestamp), 0}};
-    if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0) {
-      return std::unexpected(
-          DatError::path_error(target, IoError::from_errno(errno)));
-    }
-  }
-  return {};
 }
 
 // One run over a fixed list of entries, shared by the worker threads.
@@ -185,7 +156,7 @@ class Extraction {
 
   void extract(const DatFileEntry& entry,
                const DatResult<std::span<const std::uint8_t>>& bytes) {
-    const fs::path target = fs::path(folder_) / output_name(entry.id);
+    const fs::path target = fs::path(folder_) / file_name_of(entry.id);
     auto written = bytes ? write_file(target, *bytes, entry.timestamp)
                          : std::unexpected(bytes.error());
     if (written) {
@@ -291,11 +262,8 @@ class ExtractCommand final : public Command {
     }
     // The manifest comes first: a folder whose extraction stopped short
     // lacks files that it lists, which pack refuses.
-    const std::string manifest = render_manifest(manifest_of(*db, match));
-    if (auto written = write_file(
-            manifest_path,
-            std::span(reinterpret_cast<const std::uint8_t*>(manifest.data()),
-                      manifest.size()));
+    if (auto written = write_text_file(
+            manifest_path, render_manifest(manifest_of(*db, match)));
         !written) {
       return report_error(written.error(), ErrorScene::write(manifest_path));
     }
@@ -344,10 +312,10 @@ class ExtractCommand final : public Command {
       return report_taken(manifest_path, kHint);
     }
     for (const DatFileEntry& entry : entries) {
-      if (force_ || !name_taken(fs::path(folder_) / output_name(entry.id))) {
+      if (force_ || !name_taken(fs::path(folder_) / file_name_of(entry.id))) {
         pending.push_back(entry);
       } else if (!skip_existing_) {
-        return report_taken(fs::path(folder_) / output_name(entry.id), kHint);
+        return report_taken(fs::path(folder_) / file_name_of(entry.id), kHint);
       }
     }
     return std::nullopt;
@@ -360,7 +328,7 @@ class ExtractCommand final : public Command {
                       .entries = {}};
     for (const DatFileEntry& entry : match.entries) {
       manifest.entries.push_back({.id = entry.id,
-                                  .file = output_name(entry.id),
+                                  .file = file_name_of(entry.id),
                                   .bit_flags = entry.bit_flags,
                                   .timestamp = entry.timestamp,
                                   .version = entry.version,

@@ -9,12 +9,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "command.h"
+#include "entry_json.h"
 #include "error_text.h"
 #include "file_id.h"
 #include "id_selection.h"
@@ -28,17 +28,7 @@ namespace {
 std::string render_json_lines(const std::vector<DatFileEntry>& entries) {
   std::string text;
   for (const DatFileEntry& entry : entries) {
-    const nlohmann::ordered_json object = {
-        {"id", entry.id},
-        {"id_hex", hex_id(entry.id)},
-        {"bit_flags", entry.bit_flags},
-        {"offset", entry.offset},
-        {"size", entry.size},
-        {"timestamp", entry.timestamp},
-        {"version", entry.version},
-        {"compressed", entry.is_compressed()},
-    };
-    text += object.dump();
+    text += entry_to_json(entry).dump();
     text += '\n';
   }
   return text;

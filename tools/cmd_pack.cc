@@ -40,17 +40,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-DatResult<std::vector<std::uint8_t>> read_whole_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes;
-  if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
-  if (!in && !in.eof()) {
-    return std::unexpected(
-        DatError::path_error(path, IoError::from_errno(errno)));
-  }
-  return bytes;
-}
-
 // The writer's file for a manifest entry whose bytes are in `path`.
 DatResult<WriterFile> writer_file(const ManifestEntry& entry,
                                   const fs::path& path, LrsLevel level) {

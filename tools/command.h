@@ -69,6 +69,8 @@ std::unique_ptr<Command> make_sample_command();
 std::unique_ptr<Command> make_add_command();
 std::unique_ptr<Command> make_rm_command();
 std::unique_ptr<Command> make_compact_command();
+std::unique_ptr<Command> make_diff_command();
+std::unique_ptr<Command> make_apply_command();
 
 }  // namespace quillstone_dat::tool
 

@@ -1,5 +1,6 @@
 // Committing an editor's staged changes and telling the user what changed:
-// shared by the commands that change an archive in place (add, rm).
+// shared by the commands that change an archive in place (add, rm,
+// apply).
 
 #ifndef QUILLSTONE_DAT_TOOLS_EDIT_SUMMARY_H_
 #define QUILLSTONE_DAT_TOOLS_EDIT_SUMMARY_H_
@@ -11,9 +12,14 @@
 
 namespace quillstone_dat::tool {
 
-// Commits; prints one line of what changed on standard output, and a
+// Prints one line of what a commit changed on standard output, and a
 // warning on standard error when the archive's free list could not be
-// trusted. kFailure, with the error reported, when the commit fails.
+// trusted.
+ExitStatus report_commit(const CommitSummary& summary,
+                         const std::string& archive);
+
+// Commits and reports the commit; kFailure, with the error reported, when
+// it fails.
 ExitStatus commit_and_report(DatEditor& editor, const std::string& archive);
 
 }  // namespace quillstone_dat::tool

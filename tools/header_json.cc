@@ -2,9 +2,12 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <type_traits>
+
+#include "compare/header_fields.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -75,6 +78,43 @@ std::expected<DatHeader, std::string> header_from_json(
     return std::unexpected("the header has fields that no archive has");
   }
   return header;
+}
+
+nlohmann::ordered_json header_fields_to_json(
+    const DatHeader& header, std::span<const std::string> names) {
+  const nlohmann::ordered_json whole = header_to_json(header);
+  nlohmann::ordered_json object = nlohmann::ordered_json::object();
+  for (const std::string& name : names) object[name] = whole.at(name);
+  return object;
+}
+
+std::expected<void, std::string> header_fields_from_json(
+    const nlohmann::ordered_json& object, DatHeader& header,
+    std::vector<std::string>& names) {
+  if (!object.is_object()) return std::unexpected("the header is no object");
+  // The named values over a header of zeros, decoded by the whole
+  // header's reader, which checks each value.
+  nlohmann::ordered_json whole = header_to_json(DatHeader{});
+  const std::vector<std::string_view>& given = given_header_fields();
+  for (const auto& [name, value] : object.items()) {
+    if (std::ranges::find(given, name) == given.end()) {
+      return std::unexpected(
+          fmt::format("the header's '{}' is not a field a writer takes as "
+                      "given",
+                      name));
+    }
+    whole[name] = value;
+  }
+  auto decoded = header_from_json(whole);
+  if (!decoded) return std::unexpected(decoded.error());
+  names.clear();
+  for (const std::string_view name : given) {
+    if (object.contains(name)) {
+      names.emplace_back(name);
+      copy_header_field(*decoded, header, name);
+    }
+  }
+  return {};
 }
 
 }  // namespace quillstone_dat::tool

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <fstream>
+#include <iterator>
 
 #include "error_text.h"
 #include "file_id.h"
@@ -23,6 +26,17 @@ DatError path_error(const fs::path& path, const std::error_code& error) {
 }
 
 }  // namespace
+
+DatResult<std::vector<std::uint8_t>> read_whole_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes;
+  if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
+    return std::unexpected(
+        DatError::path_error(path, IoError::from_errno(errno)));
+  }
+  return bytes;
+}
 
 std::optional<std::uint32_t> id_of_name(std::string_view name) {
   if (name.size() < kIdDigits) return std::nullopt;

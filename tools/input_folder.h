@@ -46,6 +46,10 @@ DatResult<void> list_folder(const std::filesystem::path& folder,
 bool report_duplicate_inputs(const InputListing& listing,
                              std::string_view subject);
 
+// The whole of the file at `path`; PathError when it cannot be read.
+DatResult<std::vector<std::uint8_t>> read_whole_file(
+    const std::filesystem::path& path);
+
 }  // namespace quillstone_dat::tool
 
 #endif  // QUILLSTONE_DAT_TOOLS_INPUT_FOLDER_H_

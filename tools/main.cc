@@ -23,11 +23,11 @@ namespace quillstone_dat::tool {
 namespace {
 
 using CommandFactory = std::unique_ptr<Command> (*)();
-constexpr std::array<CommandFactory, 10> kCommandFactories = {
+constexpr std::array<CommandFactory, 12> kCommandFactories = {
     make_info_command,    make_ls_command,      make_cat_command,
     make_pack_command,    make_extract_command, make_verify_command,
     make_sample_command,  make_add_command,     make_rm_command,
-    make_compact_command,
+    make_compact_command, make_diff_command,    make_apply_command,
 };
 
 struct RegisteredCommand {

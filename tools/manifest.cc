@@ -7,6 +7,7 @@
 
 #include "file_id.h"
 #include "header_json.h"
+#include "json_members.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -17,36 +18,6 @@ constexpr std::string_view kKind = "quillstone-dat extract manifest";
 constexpr std::uint32_t kManifestVersion = 1;
 constexpr std::string_view kStored = "stored";
 constexpr std::string_view kDecoded = "decoded";
-
-// The 32-bit number `object[name]`, or why there is none.
-std::expected<std::uint32_t, std::string> u32_member(const Json& object,
-                                                     const char* name) {
-  const auto found = object.find(name);
-  if (found == object.end())
-    return std::unexpected(fmt::format("no '{}'", name));
-  if (!found->is_number_unsigned() ||
-      found->get<std::uint64_t>() > UINT32_MAX) {
-    return std::unexpected(
-        fmt::format("'{}' is not a number from 0 to 4294967295", name));
-  }
-  return found->get<std::uint32_t>();
-}
-
-std::expected<std::string, std::string> string_member(const Json& object,
-                                                      const char* name) {
-  const auto found = object.find(name);
-  if (found == object.end() || !found->is_string()) {
-    return std::unexpected(fmt::format("no text '{}'", name));
-  }
-  return found->get<std::string>();
-}
-
-// A name in the folder itself: no folder part, nothing hidden behind "..".
-bool plain_file_name(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string_view::npos &&
-         name.find('\0') == std::string_view::npos;
-}
 
 std::expected<ManifestEntry, std::string> parse_entry(const Json& object) {
   if (!object.is_object()) return std::unexpected("an entry is no object");

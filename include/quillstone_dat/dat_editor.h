@@ -3,7 +3,8 @@
 // way from each changed entry up to the root, so an edit costs in writes
 // what it changes, not the archive's size.
 //
-// Changes are staged by put() and remove() and applied by commit(), by
+// Changes are staged by put(), remove() and set_header_fields() and
+// applied by commit(), by
 // copy on write: new chains and nodes go only into blocks that nothing in
 // the archive uses (free-list blocks proven unused, else appended at the
 // end); once they are on stable storage, one 80-byte write of the header
@@ -41,6 +42,7 @@
 #include <vector>
 
 #include "quillstone_dat/dat_file_entry.h"
+#include "quillstone_dat/dat_writer.h"
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/lrs.h"
 #include "quillstone_dat/writable_file.h"
@@ -128,6 +130,13 @@ class DatEditor {
   // Stages the removal of `id`; NotFound when neither the archive nor the
   // staged files hold it.
   DatResult<void> remove(std::uint32_t id);
+
+  // Stages, for the next commit, the header fields that `fields` carries
+  // and a writer takes as given (magic, dataset, subset, ...): the header
+  // write that makes the commit writes them too. Other when
+  // fields.block_size is not the archive's: blocks are not resized in
+  // place.
+  DatResult<void> set_header_fields(const WriterOptions& fields);
 
   // Applies the staged changes, as described above. On failure (the disk
   // full or failing, a file to put unreadable, the archive passing 4 GiB)

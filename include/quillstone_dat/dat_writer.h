@@ -58,10 +58,6 @@ struct WriterOptions {
   // How hard files stored as kCompressed or kSmallest are compressed.
   LrsLevel level = LrsLevel::kDefault;
 
-  // The header these options give an archive before the writer fills in
-  // the rest: block_size and the fields above, every other field 0.
-  DatHeader given_header() const;
-
   // Whether the writer takes the header field `name` (as
   // for_each_header_field names it) as given, rather than filling it in.
   static bool takes_header_field(std::string_view name);
@@ -78,6 +74,21 @@ struct WriterOptions {
             .game_version = header.game_version,
             .version_string = header.version_string,
             .version_minor = header.version_minor};
+  }
+
+  // The reverse: sets in `header` the block size and the fields above,
+  // leaving the others (file size, root, free list, LRU fields) as they
+  // are.
+  void apply_to(DatHeader& header) const {
+    header.magic = magic;
+    header.block_size = block_size;
+    header.dataset = dataset;
+    header.subset = subset;
+    header.master_map_id = master_map_id;
+    header.engine_version = engine_version;
+    header.game_version = game_version;
+    header.version_string = version_string;
+    header.version_minor = version_minor;
   }
 };
 

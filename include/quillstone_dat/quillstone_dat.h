@@ -11,6 +11,9 @@
 //   dat_writer.h         DatWriter: build a whole archive from files
 //   dat_editor.h         DatEditor: add, replace and remove files in place,
 //                        safe against crashes and power loss
+//   archive_compare.h    compare_archives: what differs between two archives
+//   archive_patch.h      ArchivePatch: that difference, applied in one commit
+//   checksum.h           Checksum: the 128-bit checksum comparisons rest on
 //   lrs.h                decompress_lrs and compress_lrs
 //   resource_provider.h  ResourceProvider: anything that serves files by id
 //   file_ext_polyfill.h  FileExtPolyfill: positioned reads beneath a database
@@ -24,7 +27,10 @@
 #define QUILLSTONE_DAT_QUILLSTONE_DAT_H_
 
 #include "quillstone_dat/archive_check.h"
+#include "quillstone_dat/archive_compare.h"
+#include "quillstone_dat/archive_patch.h"
 #include "quillstone_dat/batch_read.h"
+#include "quillstone_dat/checksum.h"
 #include "quillstone_dat/dat_database.h"
 #include "quillstone_dat/dat_editor.h"
 #include "quillstone_dat/dat_file_entry.h"

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <utility>
@@ -34,6 +35,7 @@ class DatEditor::State {
   bool contains(std::uint32_t id) const { return tree_.find(id) != nullptr; }
   DatResult<void> put(WriterFile file);
   DatResult<void> remove(std::uint32_t id);
+  DatResult<void> set_header_fields(const WriterOptions& fields);
   DatResult<CommitSummary> commit();
 
  private:
@@ -49,6 +51,8 @@ class DatEditor::State {
   // disk leaves it as it was.
   std::expected<void, IoError> write_blocks(const WriteBatch& batch,
                                             std::uint64_t length);
+  // Commits staged header fields alone: one write of the header.
+  DatResult<CommitSummary> commit_header_fields();
   // Writes the header in one write and flushes it.
   std::expected<void, IoError> write_header(const DatHeader& header);
   // Puts the blocks of `released` chains, which lay in the first
@@ -68,6 +72,7 @@ class DatEditor::State {
   std::uint64_t append_point_ = 0;
   std::map<std::uint32_t, WriterFile> puts_;
   std::set<std::uint32_t> removals_;
+  std::optional<WriterOptions> header_fields_;
   // A header write failed and the header on disk may be the new one.
   bool header_in_doubt_ = false;
 };
@@ -159,6 +164,18 @@ DatResult<void> DatEditor::State::remove(std::uint32_t id) {
   return {};
 }
 
+DatResult<void> DatEditor::State::set_header_fields(
+    const WriterOptions& fields) {
+  if (fields.block_size != header_.block_size) {
+    return std::unexpected(DatError::other(
+        "the block size cannot change in place: the archive's is " +
+        std::to_string(header_.block_size) + ", not " +
+        std::to_string(fields.block_size)));
+  }
+  header_fields_ = fields;
+  return {};
+}
+
 std::expected<void, IoError> DatEditor::State::write_header(
     const DatHeader& header) {
   std::array<std::uint8_t, kHeaderSize> bytes{};
@@ -188,8 +205,8 @@ DatResult<CommitSummary> DatEditor::State::commit() {
     }
     header_in_doubt_ = false;
   }
+  if (puts_.empty() && removals_.empty()) return commit_header_fields();
   CommitSummary summary;
-  if (puts_.empty() && removals_.empty()) return summary;
 
   // Everything is planned in memory first: a failure up to the writes
   // leaves the archive and the staged changes as they were.
@@ -224,6 +241,7 @@ DatResult<CommitSummary> DatEditor::State::commit() {
     tree_.roll_back_change();
     return std::unexpected(std::move(written.error()));
   }
+  if (header_fields_) header_fields_->apply_to(plan->header);
   // The commit: one write of the header, inside one sector.
   if (auto written = write_header(plan->header); !written) {
     // The write may have reached the disk or not: the old header is
@@ -251,8 +269,27 @@ DatResult<CommitSummary> DatEditor::State::commit() {
   rebuild_pending_ = false;
   puts_.clear();
   removals_.clear();
+  header_fields_.reset();
 
   free_released(plan->released, old_length, summary);
+  summary.free_blocks = header_.free_count;
+  summary.archive_blocks = length_ / header_.block_size;
+  return summary;
+}
+
+DatResult<CommitSummary> DatEditor::State::commit_header_fields() {
+  CommitSummary summary;
+  if (!header_fields_) return summary;
+  DatHeader header = header_;
+  header_fields_->apply_to(header);
+  if (header != header_) {
+    if (auto written = write_header(header); !written) {
+      header_in_doubt_ = !write_header(header_);
+      return std::unexpected(std::move(written.error()));
+    }
+    header_ = header;
+  }
+  header_fields_.reset();
   summary.free_blocks = header_.free_count;
   summary.archive_blocks = length_ / header_.block_size;
   return summary;
@@ -338,6 +375,10 @@ DatResult<void> DatEditor::put(WriterFile file) {
 
 DatResult<void> DatEditor::remove(std::uint32_t id) {
   return state_->remove(id);
+}
+
+DatResult<void> DatEditor::set_header_fields(const WriterOptions& fields) {
+  return state_->set_header_fields(fields);
 }
 
 DatResult<CommitSummary> DatEditor::commit() { return state_->commit(); }

@@ -304,20 +304,6 @@ std::array<std::uint8_t, kNodeSize> encode_node(
 
 }  // namespace
 
-DatHeader WriterOptions::given_header() const {
-  DatHeader header;
-  header.magic = magic;
-  header.block_size = block_size;
-  header.dataset = dataset;
-  header.subset = subset;
-  header.master_map_id = master_map_id;
-  header.engine_version = engine_version;
-  header.game_version = game_version;
-  header.version_string = version_string;
-  header.version_minor = version_minor;
-  return header;
-}
-
 bool WriterOptions::takes_header_field(std::string_view name) {
   // A field the options carry survives a round trip through them; one the
   // writer fills in comes back 0. block_size is an option of its own.
@@ -330,7 +316,8 @@ bool WriterOptions::takes_header_field(std::string_view name) {
       field.fill(1);
     }
   });
-  const DatHeader back = from_header(marked).given_header();
+  DatHeader back;
+  from_header(marked).apply_to(back);
   bool taken = false;
   for_each_header_field(back, [&](const char* field_name, const auto& field) {
     if (name != field_name || name == "block_size") return;
@@ -451,7 +438,8 @@ DatResult<ArchiveSummary> DatWriter::write_archive(
   }
   if (!out.flush()) return std::unexpected(out.status().error());
 
-  DatHeader header = options_.given_header();
+  DatHeader header;
+  options_.apply_to(header);
   header.file_size = static_cast<std::uint32_t>(layout.end());
   header.root_offset = node_offsets.empty() ? 0 : node_offsets.front();
   std::array<std::uint8_t, kHeaderSize> encoded{};

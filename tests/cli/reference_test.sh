@@ -65,6 +65,8 @@ done <<<"$offered"
    --skip-existing ]] || fail "no extract option"
 [[ "$(complete_words quillstone-dat pack in a.dat --compress a)" == \
    "$(printf 'all\nauto')" ]] || fail "no --compress values"
+[[ "$(complete_words quillstone-dat diff a.dat b.dat --contents)" == \
+   --contents-only ]] || fail "no diff option"
 
 # The install.
 prefix="$(mktemp -d)"

@@ -174,6 +174,45 @@ TEST_F(DatEditorTest, StagingKeepsTheLastWordOnEachId) {
   EXPECT_EQ(read_whole(path), before);
 }
 
+TEST_F(DatEditorTest, HeaderFieldsCommitAloneOrWithFilesInTheHeaderWrite) {
+  Contents files = some_files(3);
+  const fs::path path = archive(writer_archive(files, 64));
+  auto editor = DatEditor::open(path);
+  ASSERT_TRUE(editor);
+  const DatHeader before = DatDatabase::open(path)->header();
+  WriterOptions fields = WriterOptions::from_header(before);
+  fields.block_size = 128;
+  EXPECT_EQ(editor->set_header_fields(fields).error().message(),
+            "the block size cannot change in place: the archive's is 64, not "
+            "128");
+
+  // Alone: one write of the header, the layout fields left as they were.
+  fields.block_size = 64;
+  fields.game_version = 9;
+  fields.version_string[0] = 'v';
+  ASSERT_TRUE(editor->set_header_fields(fields));
+  ASSERT_TRUE(editor->commit());
+  DatHeader expected = before;
+  fields.apply_to(expected);
+  EXPECT_EQ(DatDatabase::open(path)->header(), expected);
+  EXPECT_EQ(contents_of(read_whole(path)), files);
+
+  // With files: the header that makes the commit carries them.
+  fields.dataset = 4;
+  ASSERT_TRUE(editor->set_header_fields(fields));
+  ASSERT_TRUE(editor->put(writer_file(1, pattern(10, 1))));
+  ASSERT_TRUE(editor->commit());
+  files[1] = pattern(10, 1);
+  const DatHeader after = DatDatabase::open(path)->header();
+  EXPECT_EQ(after.dataset, 4u);
+  EXPECT_EQ(after.game_version, 9u);
+  EXPECT_EQ(contents_of(read_whole(path)), files);
+  // Staged fields go with the commit that wrote them.
+  const Bytes written = read_whole(path);
+  EXPECT_TRUE(editor->commit());
+  EXPECT_EQ(read_whole(path), written);
+}
+
 TEST_F(DatEditorTest, OneEditorAtATimeAndReadersKeepTheirSnapshot) {
   const Contents files = some_files(20);
   const fs::path path = archive(writer_archive(files, 128));

@@ -1,6 +1,6 @@
 # Bash completion for quillstone-dat: the commands, each command's options,
-# the values of --compress, folders where a command writes or reads one, and
-# files elsewhere. Installed as share/bash-completion/completions/quillstone-dat.
+# the values of --compress, folders where a command writes or reads one
+# (extract, pack, diff --patch, apply), and files elsewhere. Installed as share/bash-completion/completions/quillstone-dat.
 
 _quillstone_dat() {
   local cur prev
@@ -8,7 +8,7 @@ _quillstone_dat() {
   prev=""
   ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
 
-  local commands="info ls cat extract verify pack sample add rm compact"
+  local commands="info ls cat extract verify pack sample add rm compact diff apply"
   local global_options="--debug --help --version -V"
 
   # The command is the first word after the global options; `position`
@@ -17,7 +17,7 @@ _quillstone_dat() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     case "${COMP_WORDS[i]}" in
       --ids-from | --manifest | --jobs | -j | --block-size | --compress | \
-        --level | --files | --seed) ((i++)) ;;
+        --level | --files | --seed | --patch) ((i++)) ;;
       -*) ;;
       *)
         if [[ -z "$command" ]]; then
@@ -52,6 +52,10 @@ _quillstone_dat() {
     add) options="--compress --level --replace --reuse-free-blocks --help" ;;
     rm) options="--ids-from --help" ;;
     compact) options="--help" ;;
+    diff)
+      options="--ids-from --json --summary --contents-only --patch --force -f --help"
+      ;;
+    apply) options="--force -f --reuse-free-blocks --help" ;;
     *) return 0 ;;
   esac
 
@@ -68,6 +72,10 @@ _quillstone_dat() {
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return 0
       ;;
+    --patch)
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      return 0
+      ;;
     --jobs | -j | --block-size | --files | --seed)
       return 0
       ;;
@@ -78,9 +86,11 @@ _quillstone_dat() {
     return 0
   fi
 
-  # Folders: extract's OUTDIR and pack's INDIR; files for the rest.
+  # Folders: extract's OUTDIR, pack's INDIR and apply's DIR; files for the
+  # rest.
   if [[ ("$command" == extract && $position -eq 1) ||
-        ("$command" == pack && $position -eq 0) ]]; then
+        ("$command" == pack && $position -eq 0) ||
+        ("$command" == apply && $position -eq 1) ]]; then
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
   else
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
