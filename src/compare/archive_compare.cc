@@ -8,6 +8,7 @@
 
 #include "compare/header_fields.h"
 #include "quillstone_dat/dat_database.h"
+#include "utils/joined_threads.h"
 
 namespace quillstone_dat {
 
@@ -61,16 +62,16 @@ class Comparison {
 
   ArchiveComparison run() {
     {
-      std::jthread second;
+      JoinedThreads second;
       if (options_.concurrent) {
         try {
-          second = std::jthread([this] { read(new_); });
+          second.start([this] { read(new_); });
         } catch (const std::system_error&) {
           // No thread to be had: the archives are read in turn.
         }
       }
       read(old_);
-      if (!second.joinable()) read(new_);
+      if (second.empty()) read(new_);
     }
     decode(old_);
     decode(new_);

@@ -11,6 +11,7 @@
 
 #include "format/chain_layout.h"
 #include "format/records.h"
+#include "utils/joined_threads.h"
 #include "utils/staged_file.h"
 #include "write/directory_plan.h"
 #include "write/stored_form.h"
@@ -267,16 +268,8 @@ class StoreAhead {
     };
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t helpers = std::min(last - first, cores) - 1;
-    // std::thread, joined by a guard on every way out (starting a thread
-    // may throw): libc++ 16, which the fuzz build uses, has no jthread.
-    std::vector<std::thread> threads;
-    struct JoinAll {
-      std::vector<std::thread>& threads;
-      ~JoinAll() {
-        for (std::thread& thread : threads) thread.join();
-      }
-    } join_all{threads};
-    for (std::size_t t = 0; t < helpers; ++t) threads.emplace_back(work);
+    JoinedThreads threads;
+    for (std::size_t t = 0; t < helpers; ++t) threads.start(work);
     work();
   }
 
