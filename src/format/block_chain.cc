@@ -332,17 +332,44 @@ class NextFieldReader {
   std::uint64_t start_ = 0;
 };
 
+namespace {
+
+// The blocks a chain has reached, for telling a loop. A chain whose blocks
+// only go forward, as writers lay them, cannot come back: it keeps a list
+// until its first step back, and a set from then on.
+class VisitedBlocks {
+ public:
+  // True the first time `block` is reached.
+  bool first_visit(std::uint32_t block) {
+    if (set_.empty()) {
+      if (forward_.empty() || block > forward_.back()) {
+        forward_.push_back(block);
+        return true;
+      }
+      set_.insert(forward_.begin(), forward_.end());
+      forward_ = {};
+    }
+    return set_.insert(block).second;
+  }
+
+ private:
+  std::vector<std::uint32_t> forward_;
+  std::unordered_set<std::uint32_t> set_;
+};
+
+}  // namespace
+
 ChainExtent chain_extent(const FileExtPolyfill& file, std::uint64_t file_length,
                          std::uint32_t block_size, std::uint32_t offset,
                          std::uint32_t size) {
   const ChainLayout layout(block_size);
   ChainExtent extent;
-  std::unordered_set<std::uint32_t> visited;
+  VisitedBlocks visited;
   NextFieldReader next_fields(file, file_length, block_size);
   std::uint64_t remaining = size;
   std::uint32_t block = offset;
   while (remaining > 0) {
-    if (!visited.insert(block).second) {
+    if (!visited.first_visit(block)) {
       extent.fault = {ChainFault::Kind::kLoop,
                       "chain comes back to its block at offset " +
                           std::to_string(block) + " with " +

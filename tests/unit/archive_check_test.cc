@@ -95,6 +95,32 @@ TEST(ArchiveCheck, ChainsThatLoopOrLeaveTheFile) {
                std::to_string(last + 8) + " bytes)"}}));
 }
 
+// Chains that step back: one that never revisits a block is sound, one
+// that comes back to a block it reached before its step back loops.
+TEST(ArchiveCheck, ChainsThatStepBackLoopOnlyWhenTheyRevisit) {
+  ArchiveBuilder builder(64);
+  const std::uint32_t a = builder.end();
+  const std::uint32_t sound[] = {a + 128, a, a + 256};
+  builder.put_chain(sound, Bytes(150, 1));
+  const std::uint32_t b = a + 384;
+  const std::uint32_t looping[] = {b + 128, b, b + 256};
+  builder.put_chain(looping, Bytes(120, 2), b + 128);
+  builder.put(b + 384, {});
+  const Bytes image = builder
+                          .put_root(Node{{},
+                                         {{0, 1, a + 128, 150, 0, 0},
+                                          {0, 2, b + 128, 200, 0, 0}},
+                                         std::nullopt})
+                          .bytes();
+  auto db = DatDatabase::open(std::make_shared<MemoryFile>(image));
+  ASSERT_TRUE(db.has_value()) << db.error().debug();
+  EXPECT_EQ(found_in(db->check()),
+            (std::vector<Found>{{Kind::kChainLoop, 2, b + 128,
+                                 "chain comes back to its block at offset " +
+                                     std::to_string(b + 128) +
+                                     " with 20 bytes still to read"}}));
+}
+
 TEST(ArchiveCheck, FilesSharingBytesAreReportedOncePerPair) {
   ArchiveBuilder builder(64);
   const std::uint32_t a = builder.end();
