@@ -1,8 +1,9 @@
 // LRS encoding at three levels, all over a 4095-byte window and matches of
 // up to 17 bytes:
 //
-//   fast     one probe of a hash of the next three bytes a position, and
-//            over data that does not compress, a probe every few bytes
+//   fast     the four latest positions of a hash of the next three bytes,
+//            the longest match among them taken at once; over data that
+//            does not compress, a probe every few bytes
 //   default  hash chains of four-byte prefixes walked a few steps, the last
 //            position of each three-byte prefix for shorter matches, and
 //            one step of lazy evaluation
@@ -128,39 +129,55 @@ class TokenWriter {
 // fast
 
 void compress_fast(std::span<const std::uint8_t> input, TokenWriter& out) {
+  // Each hash keeps its latest kWays positions, newest first.
+  constexpr std::size_t kWays = 4;
   const std::uint8_t* const in = input.data();
   const std::size_t size = input.size();
-  const unsigned bits = hash_bits_for(size, 13);
+  const unsigned bits = hash_bits_for(size, 12);
   // Position + 1 of the last three bytes with each hash; 0: none yet.
-  std::vector<std::uint32_t> table(std::size_t{1} << bits, 0);
+  std::vector<std::uint32_t> table(kWays << bits, 0);
+  const auto bucket_of = [&](std::size_t at) {
+    return table.data() +
+           kWays * ((load24(in + at) * 0x9E3779B1u) >> (32 - bits));
+  };
+  const auto insert = [](std::uint32_t* bucket, std::size_t at) {
+    for (std::size_t way = kWays - 1; way > 0; --way) {
+      bucket[way] = bucket[way - 1];
+    }
+    bucket[0] = static_cast<std::uint32_t>(at + 1);
+  };
   std::size_t anchor = 0;  // the first byte not yet written
   std::size_t pos = 0;
   std::size_t misses = 0;
   while (pos + kMinMatch <= size) {
-    const std::uint32_t prefix = load24(in + pos);
-    const std::size_t hash = (prefix * 0x9E3779B1u) >> (32 - bits);
-    const std::size_t seen = table[hash];
-    table[hash] = static_cast<std::uint32_t>(pos + 1);
-    if (seen != 0 && pos - (seen - 1) <= kMaxDistance &&
-        load24(in + seen - 1) == prefix) {
+    std::uint32_t* const bucket = bucket_of(pos);
+    const std::size_t limit = std::min(kMaxMatch, size - pos);
+    const bool wide = pos + 24 <= size;
+    Match best;
+    for (std::size_t way = 0; way < kWays; ++way) {
+      const std::size_t seen = bucket[way];
+      if (seen == 0 || pos - (seen - 1) > kMaxDistance) break;
       const std::size_t from = seen - 1;
-      const std::size_t limit = std::min(kMaxMatch, size - pos);
+      if (in[from + best.length] != in[pos + best.length]) continue;
       const std::size_t length =
-          kMinMatch + common_length(in + from + kMinMatch, in + pos + kMinMatch,
-                                    limit - kMinMatch,
-                                    pos + 24 + kMinMatch <= size);
+          common_length(in + from, in + pos, limit, wide);
+      if (length > best.length) best = {length, pos - from};
+    }
+    insert(bucket, pos);
+    if (best.length >= kMinMatch) {
       out.literals(in + anchor, pos - anchor);
-      out.reference(length, pos - from);
-      pos += length;
+      out.reference(best.length, best.distance);
+      // The last two bytes of a match often start the next repeat: hash
+      // them (all of its positions would cost more and find less, crowding
+      // the buckets).
+      const std::size_t end = pos + best.length;
+      for (std::size_t at = std::max(pos + 1, end - 2);
+           at < end && at + kMinMatch <= size; ++at) {
+        insert(bucket_of(at), at);
+      }
+      pos = end;
       anchor = pos;
       misses = 0;
-      // The bytes just before the next search are a likely start of a
-      // repeat: hash them too.
-      if (pos >= 2 && pos + 1 <= size) {
-        const std::size_t back = pos - 2;
-        table[(load24(in + back) * 0x9E3779B1u) >> (32 - bits)] =
-            static_cast<std::uint32_t>(back + 1);
-      }
       continue;
     }
     // The longer nothing matches, the further each probe jumps; the bytes
