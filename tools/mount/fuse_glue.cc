@@ -319,17 +319,20 @@ std::expected<std::unique_ptr<FuseSession>, std::string> FuseSession::mount(
     stop_capture();
     return std::unexpected(said.empty() ? "cannot start a FUSE session" : said);
   }
+  // The handlers come first: a signal that arrives once the folder is
+  // mounted ends the loop, which then unmounts, instead of the process.
+  if (fuse_set_signal_handlers(session) != 0) {
+    fuse_session_destroy(session);
+    stop_capture();
+    return std::unexpected("cannot set the signal handlers");
+  }
   if (fuse_session_mount(session, mountpoint.c_str()) != 0) {
+    fuse_remove_signal_handlers(session);
     fuse_session_destroy(session);
     stop_capture();
     return std::unexpected(said.empty() ? "cannot mount" : said);
   }
   stop_capture();
-  if (fuse_set_signal_handlers(session) != 0) {
-    fuse_session_unmount(session);
-    fuse_session_destroy(session);
-    return std::unexpected("cannot set the signal handlers");
-  }
   return std::unique_ptr<FuseSession>(new FuseSession(fs, session));
 }
 
