@@ -48,9 +48,15 @@ fuse_entry_param entry_of(const FsAttr& attr) {
 }
 
 void op_init(void*, fuse_conn_info* conn) {
-  // Listings carry attributes; reads may be served by several threads.
+  // Listings carry attributes where the kernel asks for them (READDIRPLUS
+  // with AUTO: after a listing is followed by stats, as in ls -l; a bare
+  // listing such as ls -f takes names alone, which keeps the kernel from
+  // making an inode for each of a million entries). Reads may be served by
+  // several threads.
   if (conn->capable & FUSE_CAP_READDIRPLUS) conn->want |= FUSE_CAP_READDIRPLUS;
-  conn->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
+  if (conn->capable & FUSE_CAP_READDIRPLUS_AUTO) {
+    conn->want |= FUSE_CAP_READDIRPLUS_AUTO;
+  }
   if (conn->capable & FUSE_CAP_ASYNC_READ) conn->want |= FUSE_CAP_ASYNC_READ;
 }
 
