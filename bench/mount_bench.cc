@@ -335,7 +335,7 @@ void measure_mount_figures(const BenchArchives& archives, const fs::path& tool,
                 *mounted, extract, files);
     ToolMount mount(tool, archives.bulk, point);
     std::size_t one_files = 0;
-    if (auto one = read_all(point, 1, &one_files)) per_file.push_back(*one / one_files);
+    if (auto one = read_all(point, 1, &one_files)) per_file.push_back(*one / static_cast<double>(one_files));
   }
   report("mount_read_all_vs_extract", median(ratios), 3, Goal::kAtMost, 0.5);
 
@@ -401,7 +401,7 @@ void measure_mount_figures(const BenchArchives& archives, const fs::path& tool,
       list_s.push_back(seconds_of([&] {
         std::system(("ls -f '" + point.string() + "' | wc -l >/dev/null").c_str());
       }));
-      bytes_per_entry.push_back(static_cast<double>(rss_kib(pid)) * 1024 / entries);
+      bytes_per_entry.push_back(static_cast<double>(rss_kib(pid)) * 1024 / static_cast<double>(entries));
     }
     unmount(point);
     wait_for(pid);
