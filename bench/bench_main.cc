@@ -7,7 +7,7 @@
 //
 //   quillstone_dat_bench [--archives DIR] [--runs N] [--tool PATH]
 //                        [--python PATH]
-//                        [--only reads|open|lrs|tool|commit|diff|python]
+//                        [--only reads|open|lrs|tool|commit|diff|python|mount]
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +21,9 @@
 #include "diff_bench.h"
 #include "edit_bench.h"
 #include "lrs_bench.h"
+#ifdef QUILLSTONE_DAT_HAVE_MOUNT
+#include "mount_bench.h"
+#endif
 #include "open_bench.h"
 #include "python_bench.h"
 #include "read_bench.h"
@@ -48,7 +51,7 @@ constexpr double kToolPairBudgetSeconds = 40;
   std::fprintf(stderr,
                "usage: quillstone_dat_bench [--archives DIR] [--runs N] "
                "[--tool PATH] [--python PATH] "
-               "[--only reads|open|lrs|tool|commit|diff|python]\n");
+               "[--only reads|open|lrs|tool|commit|diff|python|mount]\n");
   std::exit(2);
 }
 
@@ -71,7 +74,7 @@ Options parse(int argc, char** argv) {
       if (options.only != "reads" && options.only != "open" &&
           options.only != "lrs" && options.only != "tool" &&
           options.only != "commit" && options.only != "diff" &&
-          options.only != "python") {
+          options.only != "python" && options.only != "mount") {
         usage();
       }
     } else {
@@ -327,6 +330,15 @@ int run(const Options& options) {
   }
   if (wanted("python")) {
     measure_python_figures(archives, options.python, options.runs);
+  }
+  if (wanted("mount")) {
+#ifdef QUILLSTONE_DAT_HAVE_MOUNT
+    measure_mount_figures(archives, options.tool,
+                          options.archives / "scratch-mount", options.runs);
+#else
+    std::printf("mount figures: skipped: built without libfuse3 "
+                "(QUILLSTONE_DAT_BUILD_MOUNT is OFF)\n");
+#endif
   }
   std::printf("load_average_at_end: %s\n", load_average().c_str());
   return 0;

@@ -327,12 +327,7 @@ class ExtractCommand final : public Command {
                       .block_size = db.header().block_size,
                       .entries = {}};
     for (const DatFileEntry& entry : match.entries) {
-      manifest.entries.push_back({.id = entry.id,
-                                  .file = file_name_of(entry.id),
-                                  .bit_flags = entry.bit_flags,
-                                  .timestamp = entry.timestamp,
-                                  .version = entry.version,
-                                  .stored = raw_ || !entry.is_compressed()});
+      manifest.entries.push_back(manifest_entry_of(entry, raw_));
     }
     return manifest;
   }

@@ -71,6 +71,9 @@ std::unique_ptr<Command> make_rm_command();
 std::unique_ptr<Command> make_compact_command();
 std::unique_ptr<Command> make_diff_command();
 std::unique_ptr<Command> make_apply_command();
+// Built where libfuse3 is (QUILLSTONE_DAT_BUILD_MOUNT).
+std::unique_ptr<Command> make_mount_command();
+std::unique_ptr<Command> make_umount_command();
 
 }  // namespace quillstone_dat::tool
 

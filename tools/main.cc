@@ -23,12 +23,15 @@ namespace quillstone_dat::tool {
 namespace {
 
 using CommandFactory = std::unique_ptr<Command> (*)();
-constexpr std::array<CommandFactory, 12> kCommandFactories = {
+constexpr auto kCommandFactories = std::to_array<CommandFactory>({
     make_info_command,    make_ls_command,      make_cat_command,
     make_pack_command,    make_extract_command, make_verify_command,
     make_sample_command,  make_add_command,     make_rm_command,
     make_compact_command, make_diff_command,    make_apply_command,
-};
+#ifdef QUILLSTONE_DAT_HAVE_MOUNT
+    make_mount_command,   make_umount_command,
+#endif
+});
 
 struct RegisteredCommand {
   std::unique_ptr<Command> command;

@@ -3,11 +3,13 @@
 #include <fmt/format.h>
 
 #include <nlohmann/json.hpp>
+#include <iterator>
 #include <set>
 
 #include "file_id.h"
 #include "header_json.h"
 #include "json_members.h"
+#include "written_file.h"
 
 namespace quillstone_dat::tool {
 namespace {
@@ -54,30 +56,47 @@ std::expected<ManifestEntry, std::string> parse_entry(const Json& object) {
 
 }  // namespace
 
-std::string render_manifest(const Manifest& manifest) {
-  Json files = Json::array();
-  for (const ManifestEntry& entry : manifest.entries) {
-    files.push_back({
-        {"id", entry.id},
-        {"id_hex", hex_id(entry.id)},
-        {"file", entry.file},
-        {"bit_flags", entry.bit_flags},
-        {"timestamp", entry.timestamp},
-        {"version", entry.version},
-        {"contents", entry.stored ? kStored : kDecoded},
-    });
-  }
-  // One entry a line: readable, and a diff shows the entries that changed.
-  std::string text = fmt::format(
+std::string manifest_head(const DatHeader& header, std::uint32_t block_size) {
+  return fmt::format(
       "{{\n  \"manifest\": {},\n  \"manifest_version\": {},\n"
       "  \"header\": {},\n  \"block_size\": {},\n  \"files\": [",
-      Json(kKind).dump(), kManifestVersion,
-      header_to_json(manifest.header).dump(), manifest.block_size);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    text += i == 0 ? "\n    " : ",\n    ";
-    text += files[i].dump();
+      Json(kKind).dump(), kManifestVersion, header_to_json(header).dump(),
+      block_size);
+}
+
+void append_manifest_entry(std::string& text, std::size_t index,
+                           const ManifestEntry& entry) {
+  // One entry a line: readable, and a diff shows the entries that changed.
+  text += index == 0 ? "\n    " : ",\n    ";
+  // As Json's dump writes the object, without building one.
+  fmt::format_to(std::back_inserter(text),
+                 "{{\"id\":{},\"id_hex\":\"{}\",\"file\":{},"
+                 "\"bit_flags\":{},\"timestamp\":{},\"version\":{},"
+                 "\"contents\":\"{}\"}}",
+                 entry.id, hex_id(entry.id), Json(entry.file).dump(),
+                 entry.bit_flags, entry.timestamp, entry.version,
+                 entry.stored ? kStored : kDecoded);
+}
+
+std::string_view manifest_tail(std::size_t count) {
+  return count == 0 ? "]\n}\n" : "\n  ]\n}\n";
+}
+
+ManifestEntry manifest_entry_of(const DatFileEntry& entry, bool raw) {
+  return {.id = entry.id,
+          .file = file_name_of(entry.id),
+          .bit_flags = entry.bit_flags,
+          .timestamp = entry.timestamp,
+          .version = entry.version,
+          .stored = raw || !entry.is_compressed()};
+}
+
+std::string render_manifest(const Manifest& manifest) {
+  std::string text = manifest_head(manifest.header, manifest.block_size);
+  for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
+    append_manifest_entry(text, i, manifest.entries[i]);
   }
-  text += files.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  text += manifest_tail(manifest.entries.size());
   return text;
 }
 

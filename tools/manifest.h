@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quillstone_dat/dat_file_entry.h"
 #include "quillstone_dat/dat_header.h"
 
 namespace quillstone_dat::tool {
@@ -38,6 +39,20 @@ struct Manifest {
 };
 
 std::string render_manifest(const Manifest& manifest);
+
+// The manifest's text in pieces, for a reader that renders it a part at a
+// time (the mount): render_manifest is manifest_head, then
+// manifest_entry_text of each entry by its index, then manifest_tail of
+// the count.
+std::string manifest_head(const DatHeader& header, std::uint32_t block_size);
+void append_manifest_entry(std::string& text, std::size_t index,
+                           const ManifestEntry& entry);
+std::string_view manifest_tail(std::size_t count);
+
+// The entry extract lists for an archive's `entry`: its file named by
+// file_name_of, holding the stored bytes when `raw` or when the entry is
+// not compressed.
+ManifestEntry manifest_entry_of(const DatFileEntry& entry, bool raw);
 
 // The manifest in `text`. Fails, saying what is wrong, on anything but a
 // manifest this tool writes: missing or extra members, numbers out of

@@ -24,6 +24,7 @@
 #include "quillstone_dat/error.h"
 #include "quillstone_dat/file_ext_polyfill.h"
 #include "quillstone_dat/file_table.h"
+#include "quillstone_dat/range_reader.h"
 #include "quillstone_dat/resource_provider.h"
 
 namespace quillstone_dat {
@@ -59,6 +60,31 @@ class DatDatabase final : public ResourceProvider {
   DatResult<std::vector<std::uint8_t>> get_stored(std::uint32_t id) const;
 
   std::optional<FileMetadata> get_metadata(std::uint32_t id) const override;
+
+  // The length of what get_file (get_stored when `raw`) returns for `id`,
+  // reading no more than the format needs: a stored file's (or, raw, any
+  // file's) entry size without reading anything; for a compressed file the
+  // stored payload is read and its token stream walked without decoding
+  // (lrs_decoded_size), so that a stream that ends early gives the length
+  // it really decodes to, not the larger size its prefix declares.
+  // NotFound for an absent id; a failed read, as get_file fails.
+  DatResult<std::uint64_t> file_length(std::uint32_t id,
+                                       bool raw = false) const;
+
+  // A reader of ranges of `id` (range_reader.h); NotFound for an absent
+  // id. Nothing is read until its first read.
+  DatResult<RangeReader> range_reader(std::uint32_t id,
+                                      bool raw = false) const;
+
+  // Fills a prefix of `buffer` with bytes [offset, offset + size) of what
+  // get_file (get_stored when `raw`) returns for `id`, as
+  // RangeReader::read does, and returns its length. A stored file is read
+  // from its chain's start to the range's last block, following next
+  // fields, and from the range's first block on; only the blocks that hold
+  // the range are read whole.
+  DatResult<std::size_t> read_range(std::uint32_t id, std::uint64_t offset,
+                                    std::span<std::uint8_t> buffer,
+                                    bool raw = false) const;
 
   // Reads the selected files in the order their chains lie in the archive
   // and hands each to `visit` as a BatchFile: its entry and exactly what

@@ -35,6 +35,11 @@ std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
 std::optional<std::uint32_t> lrs_declared_size(
     std::span<const std::uint8_t> input);
 
+// How many bytes decompress_lrs(input) yields, found by walking the token
+// stream without writing any output: the declared size, or less for a
+// stream that ends early; the input's own length when it is under 4 bytes.
+std::uint32_t lrs_decoded_size(std::span<const std::uint8_t> input);
+
 // How hard compress_lrs looks for matches.
 enum class LrsLevel : std::uint8_t {
   kFast,     // one probe a position, fewer over data that does not compress

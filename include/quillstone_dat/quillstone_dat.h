@@ -42,6 +42,7 @@
 #include "quillstone_dat/io_error.h"
 #include "quillstone_dat/lrs.h"
 #include "quillstone_dat/portal_dat_path.h"
+#include "quillstone_dat/range_reader.h"
 #include "quillstone_dat/resource_provider.h"
 
 #endif  // QUILLSTONE_DAT_QUILLSTONE_DAT_H_

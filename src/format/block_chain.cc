@@ -14,16 +14,6 @@
 
 namespace quillstone_dat {
 
-namespace {
-
-constexpr std::size_t kGrowthStep = std::size_t{1} << 20;
-// Blocks fetched by one read when a chain looks contiguous.
-constexpr std::size_t kBatchBlocks = 256;
-// A batch is read with its next fields in place, four bytes a block, into
-// the result just past what has been copied; this much room beyond the
-// chain's size lets the last batch do the same.
-constexpr std::size_t kBatchSlack = kNextFieldSize * kBatchBlocks;
-
 DatError payload_out_of_range(std::uint32_t block) {
   return DatError::corruption("block at offset " + std::to_string(block) +
                               " has no payload offset within 32 bits");
@@ -33,6 +23,16 @@ DatError block_too_small(std::uint32_t block_size) {
   return DatError::corruption("block size " + std::to_string(block_size) +
                               " leaves no room for payload");
 }
+
+namespace {
+
+constexpr std::size_t kGrowthStep = std::size_t{1} << 20;
+// Blocks fetched by one read when a chain looks contiguous.
+constexpr std::size_t kBatchBlocks = 256;
+// A batch is read with its next fields in place, four bytes a block, into
+// the result just past what has been copied; this much room beyond the
+// chain's size lets the last batch do the same.
+constexpr std::size_t kBatchSlack = kNextFieldSize * kBatchBlocks;
 
 // The result buffer: sized in full up front when the archive can hold it,
 // otherwise grown as bytes actually arrive. Bytes are written before they

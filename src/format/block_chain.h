@@ -18,6 +18,12 @@
 
 namespace quillstone_dat {
 
+// The Corruption errors of a chain read: a block whose payload offset does
+// not fit in 32 bits, and a chain that continues where blocks have no
+// payload.
+DatError payload_out_of_range(std::uint32_t block);
+DatError block_too_small(std::uint32_t block_size);
+
 // The first `size` bytes of the chain starting at `offset`. A block size of
 // 4 or less met where a chain continues, or a block whose payload offset
 // does not fit in 32 bits, is Corruption. Memory grows with what has been

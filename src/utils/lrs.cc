@@ -277,4 +277,38 @@ std::optional<std::uint32_t> lrs_declared_size(
   return decode_size_prefix(input);
 }
 
+std::uint32_t lrs_decoded_size(std::span<const std::uint8_t> input) {
+  if (input.size() < kSizePrefixSize) {
+    return static_cast<std::uint32_t>(input.size());
+  }
+  const std::uint64_t declared = decode_size_prefix(input);
+  const std::span<const std::uint8_t> stream = input.subspan(kSizePrefixSize);
+  // The decoder's walk over the tokens, counting instead of copying.
+  std::uint64_t out = 0;
+  std::size_t pos = 0;
+  unsigned flags = 0;
+  unsigned mask = 0;
+  while (out < declared && pos < stream.size()) {
+    if (mask == 0) {
+      flags = stream[pos++];
+      mask = 0x80;
+    }
+    if ((flags & mask) == 0) {
+      if (pos >= stream.size()) break;
+      ++pos;
+      ++out;
+    } else {
+      if (stream.size() - pos < 2) break;
+      const unsigned b0 = stream[pos];
+      const unsigned b1 = stream[pos + 1];
+      pos += 2;
+      const unsigned distance = b0 | (b1 >> 4) << 8;
+      if (distance == 0 || out == 0) break;
+      out = std::min<std::uint64_t>(declared, out + (b1 & 0x0Fu) + 2);
+    }
+    mask >>= 1;
+  }
+  return static_cast<std::uint32_t>(out);
+}
+
 }  // namespace quillstone_dat

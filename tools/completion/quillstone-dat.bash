@@ -8,7 +8,7 @@ _quillstone_dat() {
   prev=""
   ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
 
-  local commands="info ls cat extract verify pack sample add rm compact diff apply"
+  local commands="info ls cat extract verify pack sample add rm compact diff apply mount umount"
   local global_options="--debug --help --version -V"
 
   # The command is the first word after the global options; `position`
@@ -17,7 +17,7 @@ _quillstone_dat() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     case "${COMP_WORDS[i]}" in
       --ids-from | --manifest | --jobs | -j | --block-size | --compress | \
-        --level | --files | --seed | --patch) ((i++)) ;;
+        --level | --files | --seed | --patch | -o | --log) ((i++)) ;;
       -*) ;;
       *)
         if [[ -z "$command" ]]; then
@@ -56,6 +56,8 @@ _quillstone_dat() {
       options="--ids-from --json --summary --contents-only --patch --force -f --help"
       ;;
     apply) options="--force -f --reuse-free-blocks --help" ;;
+    mount) options="--raw --foreground -f -o --log --help" ;;
+    umount) options="--lazy -z --help" ;;
     *) return 0 ;;
   esac
 
@@ -68,7 +70,11 @@ _quillstone_dat() {
       mapfile -t COMPREPLY < <(compgen -W "fast default best" -- "$cur")
       return 0
       ;;
-    --ids-from | --manifest)
+    -o)
+      mapfile -t COMPREPLY < <(compgen -W "allow_other allow_root default_permissions" -- "$cur")
+      return 0
+      ;;
+    --ids-from | --manifest | --log)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return 0
       ;;
@@ -86,10 +92,12 @@ _quillstone_dat() {
     return 0
   fi
 
-  # Folders: extract's OUTDIR, pack's INDIR and apply's DIR; files for the
-  # rest.
+  # Folders: extract's OUTDIR, pack's INDIR, apply's DIR, mount's and
+  # umount's MOUNTPOINT; files for the rest.
   if [[ ("$command" == extract && $position -eq 1) ||
         ("$command" == pack && $position -eq 0) ||
+        ("$command" == mount && $position -eq 1) ||
+        ("$command" == umount && $position -eq 0) ||
         ("$command" == apply && $position -eq 1) ]]; then
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
   else
