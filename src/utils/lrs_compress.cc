@@ -154,7 +154,9 @@ void compress_fast(std::span<const std::uint8_t> input, TokenWriter& out) {
     const std::size_t limit = std::min(kMaxMatch, size - pos);
     const bool wide = pos + 24 <= size;
     Match best;
-    for (std::size_t way = 0; way < kWays; ++way) {
+    // Once a match reaches the limit, no candidate can beat it (and the
+    // byte past it may lie past the input).
+    for (std::size_t way = 0; way < kWays && best.length < limit; ++way) {
       const std::size_t seen = bucket[way];
       if (seen == 0 || pos - (seen - 1) > kMaxDistance) break;
       const std::size_t from = seen - 1;

@@ -38,7 +38,8 @@ std::optional<std::uint32_t> id_of_name(std::string_view name) {
     if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
       return std::nullopt;
     }
-    id = id << 4 | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+    id =
+        id << 4 | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
   }
   return id;
 }
@@ -53,7 +54,9 @@ class ArchiveFs::ManifestText {
  public:
   ManifestText(const DatDatabase& db, const std::vector<std::uint32_t>& ids,
                bool raw)
-      : db_(db), ids_(ids), raw_(raw),
+      : db_(db),
+        ids_(ids),
+        raw_(raw),
         head_(manifest_head(db.header(), db.header().block_size)) {
     std::uint64_t at = head_.size();
     std::string text;
@@ -101,8 +104,8 @@ class ArchiveFs::ManifestText {
   void render(std::size_t first, std::string& text) const {
     const std::size_t last = std::min(ids_.size(), first + kManifestStride);
     for (std::size_t i = first; i < last; ++i) {
-      append_manifest_entry(text, i,
-                            manifest_entry_of(*db_.files().find(ids_[i]), raw_));
+      append_manifest_entry(
+          text, i, manifest_entry_of(*db_.files().find(ids_[i]), raw_));
     }
   }
 
@@ -118,9 +121,9 @@ class ArchiveFs::ManifestText {
 // One decoded file, shared by every open of it; decoded by the first read.
 struct ArchiveFs::Decoded {
   std::mutex mutex;
-  bool done = false;               // guarded by mutex
+  bool done = false;                // guarded by mutex
   std::vector<std::uint8_t> bytes;  // guarded by mutex; fixed once done
-  int error = 0;                   // guarded by mutex
+  int error = 0;                    // guarded by mutex
 };
 
 struct ArchiveFs::Handle {
@@ -131,8 +134,8 @@ struct ArchiveFs::Handle {
   std::shared_ptr<Decoded> decoded;
 };
 
-DatResult<std::unique_ptr<ArchiveFs>> ArchiveFs::open(const fs::path& path,
-                                                      ArchiveFsOptions options) {
+DatResult<std::unique_ptr<ArchiveFs>> ArchiveFs::open(
+    const fs::path& path, ArchiveFsOptions options) {
   auto file = PosixFile::open(path);
   if (!file) return std::unexpected(DatError::path_error(path, file.error()));
   // As DatDatabase::open(path) checks: a file that cannot be read at
@@ -168,7 +171,8 @@ ArchiveFs::~ArchiveFs() = default;
 
 bool ArchiveFs::archive_unchanged() {
   struct stat now {};
-  const bool same = ::fstat(fd_, &now) == 0 && now.st_size == snapshot_.st_size &&
+  const bool same = ::fstat(fd_, &now) == 0 &&
+                    now.st_size == snapshot_.st_size &&
                     same_time(now.st_mtim, snapshot_.st_mtim) &&
                     same_time(now.st_ctim, snapshot_.st_ctim);
   if (!same) {
@@ -189,9 +193,9 @@ bool ArchiveFs::archive_unchanged() {
 int ArchiveFs::fail(std::uint32_t id, const DatError& error) {
   std::lock_guard lock(log_mutex_);
   if (options_.log && logged_.insert(id).second) {
-    std::string line =
-        plain_line(path_.string(), fmt::format("{}: {}", file_name_of(id),
-                                               describe(error, ErrorScene::read(path_))));
+    std::string line = plain_line(
+        path_.string(), fmt::format("{}: {}", file_name_of(id),
+                                    describe(error, ErrorScene::read(path_))));
     line.pop_back();
     options_.log(line);
   }
@@ -216,12 +220,12 @@ FsAttr ArchiveFs::manifest_attr() {
 std::expected<FsAttr, int> ArchiveFs::attr_of(std::uint32_t id, bool measure) {
   const DatFileEntry* entry = db_.files().find(id);
   if (entry == nullptr) return std::unexpected(ENOENT);
-  FsAttr attr{.ino = ino_of(id),
-              .size = entry->size,
-              .directory = false,
-              .mtime = entry->timestamp != 0 ? entry->timestamp
-                                             : options_.mount_time,
-              .complete = true};
+  FsAttr attr{
+      .ino = ino_of(id),
+      .size = entry->size,
+      .directory = false,
+      .mtime = entry->timestamp != 0 ? entry->timestamp : options_.mount_time,
+      .complete = true};
   if (options_.raw || !entry->is_compressed()) return attr;
   {
     std::lock_guard lock(lengths_mutex_);
@@ -273,8 +277,8 @@ std::expected<FsAttr, int> ArchiveFs::getattr(std::uint64_t ino) {
 int ArchiveFs::readdir(std::uint64_t ino, std::uint64_t offset, bool plus,
                        const DirAdder& add) {
   if (ino != kRootIno) return ENOTDIR;
-  const FsAttr root{.ino = kRootIno, .directory = true,
-                    .mtime = options_.mount_time};
+  const FsAttr root{
+      .ino = kRootIno, .directory = true, .mtime = options_.mount_time};
   for (std::uint64_t at = offset; at < ids_.size() + 3; ++at) {
     bool more = true;
     if (at == 0) {
@@ -286,7 +290,8 @@ int ArchiveFs::readdir(std::uint64_t ino, std::uint64_t offset, bool plus,
     } else {
       const std::uint32_t id = ids_[at - 3];
       auto attr = attr_of(id, false);
-      FsAttr shown = attr ? *attr : FsAttr{.ino = ino_of(id), .complete = false};
+      FsAttr shown =
+          attr ? *attr : FsAttr{.ino = ino_of(id), .complete = false};
       if (!plus) shown.complete = false;
       more = add(file_name_of(id), shown, at + 1);
     }
@@ -321,11 +326,10 @@ std::expected<std::uint64_t, int> ArchiveFs::open_file(std::uint64_t ino,
       handle->decoded = decoded(id);
     }
   }
-  {
-    std::lock_guard lock(handles_mutex_);
-    ++handles_;
-  }
-  return reinterpret_cast<std::uint64_t>(handle.release());
+  const auto handle_id = reinterpret_cast<std::uint64_t>(handle.get());
+  std::lock_guard lock(handles_mutex_);
+  handles_.emplace(handle.get(), std::move(handle));
+  return handle_id;
 }
 
 std::shared_ptr<ArchiveFs::Decoded> ArchiveFs::decoded(std::uint32_t id) {
@@ -355,9 +359,9 @@ void ArchiveFs::trim_cache() {
   }
 }
 
-std::expected<std::size_t, int> ArchiveFs::read(std::uint64_t handle_id,
-                                                std::uint64_t offset,
-                                                std::span<std::uint8_t> buffer) {
+std::expected<std::size_t, int> ArchiveFs::read(
+    std::uint64_t handle_id, std::uint64_t offset,
+    std::span<std::uint8_t> buffer) {
   Handle& handle = *reinterpret_cast<Handle*>(handle_id);
   switch (handle.kind) {
     case Handle::Kind::kManifest:
@@ -405,15 +409,20 @@ std::expected<std::size_t, int> ArchiveFs::read(std::uint64_t handle_id,
 }
 
 void ArchiveFs::release(std::uint64_t handle_id) {
-  std::unique_ptr<Handle> handle(reinterpret_cast<Handle*>(handle_id));
+  std::unique_ptr<Handle> handle;
+  {
+    std::lock_guard lock(handles_mutex_);
+    const auto found = handles_.find(reinterpret_cast<const void*>(handle_id));
+    if (found == handles_.end()) return;
+    handle = std::move(found->second);
+    handles_.erase(found);
+  }
   const bool decoded = handle->kind == Handle::Kind::kDecoded;
   handle.reset();
   if (decoded) {
     std::lock_guard lock(cache_mutex_);
     trim_cache();
   }
-  std::lock_guard lock(handles_mutex_);
-  --handles_;
 }
 
 FsStat ArchiveFs::statfs() const {
@@ -434,7 +443,7 @@ std::uint64_t ArchiveFs::cached_bytes() const {
 
 std::size_t ArchiveFs::open_handles() const {
   std::lock_guard lock(handles_mutex_);
-  return handles_;
+  return handles_.size();
 }
 
 }  // namespace quillstone_dat::tool

@@ -90,7 +90,9 @@ class ArchiveFs {
 
   ~ArchiveFs();
 
-  static std::uint64_t ino_of(std::uint32_t id) { return std::uint64_t{id} + 2; }
+  static std::uint64_t ino_of(std::uint32_t id) {
+    return std::uint64_t{id} + 2;
+  }
 
   std::expected<FsAttr, int> lookup(std::uint64_t parent,
                                     std::string_view name);
@@ -163,8 +165,10 @@ class ArchiveFs {
   std::unordered_set<std::uint32_t> logged_;
   bool changed_logged_ = false;
 
+  // Every open handle, owned here: a mount that ends with files still open
+  // (a lazy unmount, a signal) frees them with the file system.
   mutable std::mutex handles_mutex_;
-  std::size_t handles_ = 0;
+  std::unordered_map<const void*, std::unique_ptr<Handle>> handles_;
 };
 
 }  // namespace quillstone_dat::tool
